@@ -1,0 +1,66 @@
+// The abstract stream socket with an output queue.
+//
+// buffered_write only queues bytes; buffered_flush hands the whole queue to
+// write() in one call, so a whole request leaves as one piece. Errors are
+// kept in the socket and read back with is_ok/get_err/get_error_text.
+#ifndef TALVOR_SOCKET_SOCKIO_H
+#define TALVOR_SOCKET_SOCKIO_H
+
+#include "socket/stdtp.h"
+
+class socket_t {
+ public:
+  enum socket_domain {
+    sock_any_domain = 0,    // Unix-domain when the host is this machine, else TCP
+    sock_local_domain = 1,  // Unix-domain socket under unix_socket_dir
+    sock_global_domain = 2  // TCP/IPv4
+  };
+
+  // Appends size bytes to the output queue; sends nothing. Returns size, or
+  // -1 when the queue cannot grow (the queue then stays as it was).
+  virtual long buffered_write(const void *buf, size_t size) = 0;
+  // Writes the whole queue with write() and empties it whatever the result;
+  // a failure stays recorded in the socket's error code.
+  virtual void buffered_flush() = 0;
+  // Timed read: returns once min_size bytes have arrived (the count read),
+  // when a wait of timeout seconds sees no data (the count so far, error
+  // code untouched), or -1 on failure. timeout -1 waits without limit.
+  virtual long read(void *buf, size_t min_size, size_t max_size, time_t timeout) = 0;
+  // Exact read: 1 when all size bytes arrived, 0 on failure (error code set).
+  virtual int read(void *buf, size_t size) = 0;
+  // Exact write: 1 when all size bytes were written, 0 on failure.
+  virtual int write(const void *buf, size_t size) = 0;
+  // 1 when the last operation left no error.
+  virtual int is_ok() = 0;
+  // Copies the text of the error code with strncpy semantics.
+  virtual void get_error_text(char *buf, size_t buf_size) = 0;
+  virtual long get_err() = 0;
+  // Waits up to timeout seconds (-1: no limit) for a connection; returns a
+  // new socket owned by the caller, or null.
+  virtual socket_t *accept(long timeout) = 0;
+  // Wakes a thread blocked in accept() on this listener; returns 1.
+  virtual int cancel_accept() = 0;
+  virtual int shutdown() = 0;
+  virtual int close() = 0;
+  virtual ~socket_t() {}
+  // The underlying descriptor.
+  virtual long MyGetActual() = 0;
+
+  // Factories: always return a new object (never null) owned by the caller;
+  // test is_ok() for the outcome.
+  static socket_t *connect(const char *address, socket_domain domain = sock_any_domain,
+                           long max_attempts = 1, time_t timeout = 0);
+  static socket_t *create_local(const char *address, long listen_queue_size = 5);
+  static socket_t *create_global(const char *address, long listen_queue_size = 5);
+
+  char *buffer;          // output queue, null when empty
+  long buffer_size;      // queued bytes
+  long reference_count;  // kept for layout; unused
+
+ protected:
+  enum { ss_open = 0, ss_shutdown = 1, ss_close = 2 } state;
+
+  socket_t() : buffer(nullptr), buffer_size(0), reference_count(0), state(ss_close) {}
+};
+
+#endif
