@@ -1,0 +1,48 @@
+// The request/reply pattern every operation shares: checks, sending a
+// command of text blocks on the channel, and reading the reply.
+//
+// Each helper that can fail leaves its code in global_error and returns 0
+// (or null); the operation then ends with its failure result.
+#ifndef TALVOR_CORE_REQUEST_H
+#define TALVOR_CORE_REQUEST_H
+
+#include "core/state.h"
+
+// Level check: 1 when global_user_level >= needed, else code 15 and 0.
+int require_level(int needed);
+// Handle check: the entry of handle, or null with code 12 (outside 0..1023)
+// or 11 (empty slot).
+ResultSetEntry *require_entry(int handle);
+// Live-connection check, made after the operation's own checks: 1 when a
+// communications thread serves the channel, else code 18 and 0.
+int require_connection();
+
+// Sends a channel header (count -1: an open list closed by send_end_of_list).
+void send_header(int command, int count);
+void send_text(const char *text);  // null travels as the empty text
+void send_number(int value);       // as "%d"
+void send_end_of_list();
+
+// Reads the reply header. 1 when the code is expected1 or expected2 (pass -1
+// for none); else code 7 and 0. *code and *count receive the header when
+// not null, whatever the outcome.
+int read_reply(int expected1, int expected2 = -1, int *code = nullptr, int *count = nullptr);
+// Reads one block as a new malloc'ed buffer of its length, or null (missing:
+// length 0 or less, or no memory). Sets no code.
+char *read_block(int *len = nullptr);
+// Reads one numeric block (atoi). 1 with *value set, or 0 with code 6.
+int read_number(int *value);
+// Reads one block and drops it. 1 when it was there.
+int skip_block();
+// Reads one block as a NUL-terminated text: a new malloc'ed copy that always
+// ends in NUL, never reading past the block. Null when missing (no code set).
+char *read_text_block();
+// The follow-up command 58 after a change; its reply must be 8 (else code 7).
+void send_follow_up(int application_id);
+
+// Lowest empty slot of ResultSet, or -1.
+int lowest_free_slot();
+// A new malloc'ed empty text.
+char *empty_text();
+
+#endif
