@@ -1,0 +1,178 @@
+// Frames on the command connection: headers, length-prefixed blocks and the
+// END_OF_LIST marker, and the functions that move them over a socket_t.
+#include "comm/wire.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "socket/sockio.h"
+
+const char END_OF_LIST[end_of_list_size] = "0?432984_|_END_OF_LIST";
+
+namespace {
+
+const int code_field_size = command_count_offset - command_code_offset;  // 6
+const int count_field_size = command_header_size - command_count_offset;  // 10
+
+// atoi over at most n bytes, stopping at a NUL: leading white space, an
+// optional sign, digits. Saturates instead of overflowing.
+int parse_int(const char *p, int n) {
+  int i = 0;
+  while (i < n && (p[i] == ' ' || (p[i] >= '\t' && p[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < n && (p[i] == '+' || p[i] == '-')) {
+    negative = p[i] == '-';
+    ++i;
+  }
+  long long value = 0;
+  for (; i < n && p[i] >= '0' && p[i] <= '9'; ++i) {
+    value = value * 10 + (p[i] - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) value = INT_MAX;
+  return static_cast<int>(value);
+}
+
+// Reads and drops n bytes so the stream stays in step. 1 when all arrived.
+int discard(socket_t *sock, long long n) {
+  char scratch[4096];
+  while (n > 0) {
+    size_t chunk = n > static_cast<long long>(sizeof(scratch)) ? sizeof(scratch)
+                                                                : static_cast<size_t>(n);
+    if (!sock->read(scratch, chunk)) return 0;
+    n -= static_cast<long long>(chunk);
+  }
+  return 1;
+}
+
+// Reads one length field. 1 with *len set, 0 when the read failed or the
+// length is impossible (a broken stream).
+int read_block_length(socket_t *sock, int *len) {
+  char field[block_length_field_size];
+  memset(field, 0, sizeof(field));
+  *len = 0;
+  if (!sock->read(field, sizeof(field))) return 0;
+  return decode_block_length(field, len);
+}
+
+}  // namespace
+
+// ---- pure encoders and decoders ----
+
+void encode_command_header(char out[command_header_size], int command, int count) {
+  char code_text[16];
+  char count_text[16];
+  memset(out, 0, command_header_size);
+  // Each field keeps its NUL; a value too long for it is cut rather than
+  // spilling into the next field.
+  snprintf(code_text, sizeof(code_text), "%d", command);
+  snprintf(count_text, sizeof(count_text), "%d", count);
+  strncpy(out + command_code_offset, code_text, code_field_size - 1);
+  strncpy(out + command_count_offset, count_text, count_field_size - 1);
+}
+
+void decode_command_header(const char in[command_header_size], int *command, int *count) {
+  if (command != nullptr) *command = parse_int(in + command_code_offset, code_field_size);
+  if (count != nullptr) *count = parse_int(in + command_count_offset, count_field_size);
+}
+
+void encode_block_length(char out[block_length_field_size], int len) {
+  char text[32];
+  snprintf(text, sizeof(text), "%10d", len);
+  memcpy(out, text, block_length_field_size);
+}
+
+int decode_block_length(const char in[block_length_field_size], int *len) {
+  int value = parse_int(in, block_length_field_size);
+  if (value < 0 || value > max_block_length) {
+    *len = 0;
+    return 0;
+  }
+  *len = value;
+  return 1;
+}
+
+int is_end_of_list(const char *data, int len) {
+  if (data == nullptr || len < end_of_list_size) return 0;
+  return memcmp(data, END_OF_LIST, end_of_list_size) == 0;
+}
+
+// ---- socket operations ----
+
+int write_command_to_net(socket_t *sock, int command, int count) {
+  char header[command_header_size];
+  encode_command_header(header, command, count);
+  return static_cast<int>(sock->buffered_write(header, sizeof(header)));
+}
+
+int read_command_from_net(socket_t *sock, int *command, int *count) {
+  char header[command_header_size];
+  memset(header, 0, sizeof(header));
+  if (!sock->read(header, sizeof(header))) {
+    // Decode nothing from a header that did not arrive whole.
+    if (command != nullptr) *command = 0;
+    if (count != nullptr) *count = 0;
+    return 0;
+  }
+  decode_command_header(header, command, count);
+  return 1;
+}
+
+int s_write(socket_t *sock, char *data, int len) {
+  // An empty block still travels as one byte; it is a NUL, so an empty
+  // buffer is never read past its end.
+  bool empty = len <= 0;
+  if (empty) len = 1;
+  size_t total = static_cast<size_t>(len) + block_length_field_size;
+  char *frame = static_cast<char *>(malloc(total));
+  if (frame == nullptr) return 0;
+  encode_block_length(frame, len);
+  if (empty || data == nullptr)
+    memset(frame + block_length_field_size, 0, static_cast<size_t>(len));
+  else
+    memcpy(frame + block_length_field_size, data, static_cast<size_t>(len));
+  long queued = sock->buffered_write(frame, total);
+  free(frame);
+  return static_cast<int>(queued);
+}
+
+int s_read_block(socket_t *sock, char **data, int *len) {
+  *data = nullptr;
+  *len = 0;
+  int n;
+  if (!read_block_length(sock, &n)) return wire_broken;
+  // At least one byte so a block of length 0 still gets a real buffer.
+  char *buf = static_cast<char *>(malloc(n > 0 ? static_cast<size_t>(n) : 1));
+  if (buf == nullptr) return discard(sock, n) ? wire_no_memory : wire_broken;
+  memset(buf, 0xFF, n > 0 ? static_cast<size_t>(n) : 1);
+  if (n > 0 && !sock->read(buf, static_cast<size_t>(n))) {
+    free(buf);
+    return wire_broken;
+  }
+  *data = buf;
+  *len = n;
+  return wire_ok;
+}
+
+char *s_read_alloc(socket_t *sock, int *len) {
+  char *data;
+  int n;
+  s_read_block(sock, &data, &n);
+  *len = n;
+  return data;
+}
+
+int s_read(socket_t *sock, char *buf, int size) {
+  if (buf != nullptr && size > 0) buf[0] = '\0';
+  int len;
+  if (!read_block_length(sock, &len)) return 0;
+  int n = len;
+  if (n > size) n = size;
+  if (n < 0 || buf == nullptr) n = 0;
+  if (n > 0 && !sock->read(buf, static_cast<size_t>(n))) return 0;
+  if (!discard(sock, static_cast<long long>(len) - n)) return 0;
+  return n;
+}
