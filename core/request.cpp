@@ -1,0 +1,107 @@
+// The request/reply pattern shared by every operation.
+#include "core/request.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "comm/channel.h"
+#include "comm/wire.h"
+
+int require_level(int needed) {
+  if (global_user_level >= needed) return 1;
+  global_error = talvor_err_user_level;
+  return 0;
+}
+
+ResultSetEntry *require_entry(int handle) {
+  if (handle < 0 || handle >= result_set_slots) {
+    global_error = talvor_err_bad_handle;
+    return nullptr;
+  }
+  if (!ResultSet[handle]) {
+    global_error = talvor_err_empty_slot;
+    return nullptr;
+  }
+  return ResultSet[handle];
+}
+
+int require_connection() {
+  if (active_com.load() > 0 && client_write_fp && client_read_fp) return 1;
+  global_error = talvor_err_not_connected;
+  return 0;
+}
+
+void send_header(int command, int count) { write_command_to_pipe(client_write_fp, command, count, nullptr); }
+
+void send_text(const char *text) { pipe_print(client_write_fp, const_cast<char *>(text), nullptr); }
+
+void send_number(int value) {
+  char text[16];
+  snprintf(text, sizeof text, "%d", value);
+  send_text(text);
+}
+
+void send_end_of_list() { send_text(END_OF_LIST); }
+
+int read_reply(int expected1, int expected2, int *code, int *count) {
+  int c = 0, n = 0;
+  read_command_from_pipe(client_read_fp, &c, &n, nullptr);
+  if (code) *code = c;
+  if (count) *count = n;
+  if (c == expected1 || (expected2 != -1 && c == expected2)) return 1;
+  global_error = talvor_err_unexpected_reply;
+  return 0;
+}
+
+char *read_block(int *len) {
+  int n = 0;
+  char *data = pipe_get_alloc(client_read_fp, &n);
+  if (len) *len = n;
+  return data;
+}
+
+int read_number(int *value) {
+  char *text = read_text_block();
+  if (!text) {
+    global_error = talvor_err_missing_block;
+    return 0;
+  }
+  *value = atoi(text);
+  free(text);
+  return 1;
+}
+
+int skip_block() {
+  char *data = read_block();
+  if (!data) return 0;
+  free(data);
+  return 1;
+}
+
+char *read_text_block() {
+  int len = 0;
+  char *data = read_block(&len);
+  if (!data) return nullptr;
+  if (data[len - 1] == '\0') return data;
+  char *text = (char *)realloc(data, (size_t)len + 1);
+  if (!text) {
+    free(data);
+    return nullptr;
+  }
+  text[len] = '\0';
+  return text;
+}
+
+void send_follow_up(int application_id) {
+  send_header(58, 1);
+  send_number(application_id);
+  read_reply(8);
+}
+
+int lowest_free_slot() {
+  for (int i = 0; i < result_set_slots; ++i)
+    if (!ResultSet[i]) return i;
+  return -1;
+}
+
+char *empty_text() { return (char *)calloc(1, 1); }
