@@ -1,0 +1,71 @@
+// Two connected sockets of the library itself, over loopback TCP or a
+// Unix-domain socket under /tmp, for tests that feed bytes to one end and
+// watch what arrives at the other.
+#ifndef TALVOR_TESTS_SOCKET_LOOPBACK_PAIR_H
+#define TALVOR_TESTS_SOCKET_LOOPBACK_PAIR_H
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+
+#include "socket/sockio.h"
+
+namespace talvortest {
+
+enum class Transport { tcp, unix_domain };
+
+inline const char *transport_name(Transport t) { return t == Transport::tcp ? "Tcp" : "Unix"; }
+
+// Port a listening TCP socket was given (it was opened on port 0).
+inline int bound_port(socket_t *listener) {
+  sockaddr_in sin{};
+  socklen_t len = sizeof(sin);
+  if (getsockname(static_cast<int>(listener->MyGetActual()), reinterpret_cast<sockaddr *>(&sin),
+                  &len) != 0)
+    return -1;
+  return ntohs(sin.sin_port);
+}
+
+// An address text for a Unix-domain socket file no other test uses.
+inline std::string unique_local_address() {
+  static std::atomic<int> counter{0};
+  return "talvor-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ":0";
+}
+
+// Listener, connected client and accepted server end. Check ok() first.
+struct LoopbackPair {
+  socket_t *listener = nullptr;
+  socket_t *client = nullptr;
+  socket_t *server = nullptr;
+
+  explicit LoopbackPair(Transport t) {
+    if (t == Transport::tcp) {
+      listener = socket_t::create_global("localhost:0");
+      if (!listener->is_ok()) return;
+      std::string addr = "127.0.0.1:" + std::to_string(bound_port(listener));
+      client = socket_t::connect(addr.c_str(), socket_t::sock_global_domain, 1, 0);
+    } else {
+      std::string addr = unique_local_address();
+      listener = socket_t::create_local(addr.c_str());
+      if (!listener->is_ok()) return;
+      client = socket_t::connect(addr.c_str(), socket_t::sock_local_domain, 1, 0);
+    }
+    if (client->is_ok()) server = listener->accept(10);
+  }
+  ~LoopbackPair() {
+    delete server;
+    delete client;
+    delete listener;
+  }
+  LoopbackPair(const LoopbackPair &) = delete;
+  LoopbackPair &operator=(const LoopbackPair &) = delete;
+
+  bool ok() const { return listener->is_ok() && client != nullptr && client->is_ok() && server; }
+};
+
+}  // namespace talvortest
+
+#endif
