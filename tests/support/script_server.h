@@ -3,7 +3,8 @@
 // Listens on two ephemeral loopback ports (command and notify), answers the
 // handshake (211 then 265), records every request as code plus raw blocks,
 // and answers every other request from a script of replies, in order.
-// Command 1 is answered with a bare reply 8 and the connection is closed.
+// Command 1 is answered with a bare reply 8 and the connection is closed;
+// command 2 is recorded and the connection closed without an answer.
 #ifndef TALVOR_TESTS_SUPPORT_SCRIPT_SERVER_H
 #define TALVOR_TESTS_SUPPORT_SCRIPT_SERVER_H
 
@@ -30,7 +31,8 @@ struct Reply {
   int code = 8;
   int count = -2;                   // -2: the number of blocks; else sent as given
   std::vector<std::string> blocks;  // raw payloads (use T() for texts)
-  int progress = 0;                 // progress replies (84, one block each) sent first
+  int progress = 0;                 // progress replies (84, one block "50") sent first,
+                                    // before whatever the fault sends
   enum Fault {
     none,
     close_before,        // close the connection instead of answering
@@ -38,9 +40,11 @@ struct Reply {
     close_mid_block,     // send the header and half of the first block, then close
     stall,               // never answer (the connection stays open)
     garbage_header,      // send 26 bytes of junk, then close
-    negative_length,     // header, then a block length field of -5
-    huge_length,         // header, then a block length field of 999999999
+    negative_length,     // header, then a block length field of -5, then close
+    huge_length,         // header, then a block length field of 999999999, then close
     endless_progress     // progress replies until the client goes away
+    // For close_mid_block, negative_length and huge_length the header
+    // announces at least one block when count is -2.
   } fault = none;
 };
 
@@ -49,7 +53,7 @@ class ScriptServer {
   struct Options {
     int reject_first_exchange = 0;  // answer 211 with 0 this many times (closing each time)
     bool reject_version = false;    // answer 265 with 0
-    bool listen_notify = true;      // accept the notify connection
+    bool listen_notify = true;      // accept the notify connection (false: the port refuses it)
   };
 
   ScriptServer();
@@ -70,6 +74,15 @@ class ScriptServer {
   bool wait_for_requests(size_t n, int timeout_ms = 5000) const;
   int command_connections() const;  // command connections accepted so far
   int notify_connections() const;
+  // Waits until at least this many command and notify connections were
+  // accepted; false on timeout.
+  bool wait_for_connections(int command, int notify, int timeout_ms = 5000) const;
+  // Connections that neither side has closed yet. A notify connection is
+  // only ever closed here by the client (or when the server stops).
+  int open_command_connections() const;
+  int open_notify_connections() const;
+  // Waits until no accepted connection is open any more; false on timeout.
+  bool wait_for_all_closed(int timeout_ms = 5000) const;
   void clear();  // forgets the recorded requests
 
  private:
