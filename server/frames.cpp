@@ -1,0 +1,93 @@
+// Reading whole requests and writing whole replies over socket_t.
+#include "server/frames.h"
+
+#include <string.h>
+
+#include "comm/wire.h"
+#include "socket/sockio.h"
+
+namespace {
+
+// Reads one block under the request's remaining byte budget. The length is
+// checked before anything is allocated, so a peer cannot make the server
+// reserve more than the budget.
+int read_block(socket_t *sock, size_t *budget, std::string *out) {
+  char field[block_length_field_size];
+  if (!sock->read(field, sizeof(field))) return read_broken;
+  int len = 0;
+  if (!decode_block_length(field, &len)) return read_broken;
+  if (static_cast<size_t>(len) > *budget) return read_broken;
+  *budget -= static_cast<size_t>(len);
+  out->assign(static_cast<size_t>(len), '\0');
+  if (len > 0 && !sock->read(&(*out)[0], static_cast<size_t>(len))) return read_broken;
+  return read_ok;
+}
+
+}  // namespace
+
+int read_request(socket_t *sock, const request_limits &limits, time_t timeout, request *out) {
+  out->code = 0;
+  out->announced = 0;
+  out->blocks.clear();
+  out->ended_by_marker = false;
+
+  if (timeout < 0) {
+    if (!read_command_from_net(sock, &out->code, &out->announced)) return read_broken;
+  } else {
+    char header[command_header_size];
+    memset(header, 0, sizeof(header));
+    long got = sock->read(header, sizeof(header), sizeof(header), timeout);
+    if (got < 0) return read_broken;
+    if (static_cast<size_t>(got) < sizeof(header)) return read_timeout;
+    decode_command_header(header, &out->code, &out->announced);
+  }
+
+  size_t budget = limits.max_bytes;
+  for (long long n = 0; out->announced < 0 || n < out->announced; ++n) {
+    if (out->blocks.size() >= limits.max_blocks) return read_broken;
+    std::string block;
+    int rc = read_block(sock, &budget, &block);
+    if (rc != read_ok) return rc;
+    if (is_end_of_list(block.data(), static_cast<int>(block.size()))) {
+      out->ended_by_marker = true;
+      break;
+    }
+    out->blocks.push_back(std::move(block));
+  }
+  return read_ok;
+}
+
+int send_reply(socket_t *sock, const reply &r) {
+  write_command_to_net(sock, r.code, static_cast<int>(r.blocks.size()));
+  for (const std::string &b : r.blocks) {
+    // c_str() carries the NUL that ends the text on the wire.
+    s_write(sock, const_cast<char *>(b.c_str()), static_cast<int>(b.size() + 1));
+  }
+  sock->buffered_flush();
+  return sock->is_ok();
+}
+
+std::string block_text(const std::string &block) {
+  size_t nul = block.find('\0');
+  return nul == std::string::npos ? block : block.substr(0, nul);
+}
+
+int block_int(const std::string &block, long long *value) {
+  std::string t = block_text(block);
+  // Only the block's own NUL may follow the number.
+  if (t.size() + 1 != block.size() && t.size() != block.size()) return 0;
+  size_t i = 0;
+  bool negative = false;
+  if (i < t.size() && (t[i] == '-' || t[i] == '+')) {
+    negative = t[i] == '-';
+    ++i;
+  }
+  if (i == t.size() || t.size() - i > 12) return 0;
+  long long v = 0;
+  for (; i < t.size(); ++i) {
+    if (t[i] < '0' || t[i] > '9') return 0;
+    v = v * 10 + (t[i] - '0');
+  }
+  *value = negative ? -v : v;
+  return 1;
+}

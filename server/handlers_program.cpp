@@ -1,0 +1,21 @@
+// Command 313: running a server program.
+#include "server/handlers.h"
+#include "server/program.h"
+#include "server/reply_codes.h"
+#include "server/server_shared.h"
+
+reply handle_program(session &s, const request &req) {
+  if (req.blocks.size() != 5) return fail(reply_malformed);
+  reply r;
+  app_context *app = session_app(s, req.blocks[0], 2, &r);
+  if (app == nullptr) return r;
+  record_set *set = session_set(s, app, req.blocks[1], &r);
+  if (set == nullptr) return r;
+  long long flag;
+  if (!block_int(req.blocks[4], &flag)) return fail(reply_malformed);
+  std::string out;
+  // Flag 0 is the run the client follows with a commit: only it may change.
+  int code = run_program(app, *set, block_text(req.blocks[2]), block_text(req.blocks[3]),
+                         flag == 0, s.shared->settings, &out);
+  return code == reply_ok ? ok_reply({out}) : fail(code);
+}
