@@ -172,7 +172,11 @@ int s_read(socket_t *sock, char *buf, int size) {
   int n = len;
   if (n > size) n = size;
   if (n < 0 || buf == nullptr) n = 0;
-  if (n > 0 && !sock->read(buf, static_cast<size_t>(n))) return 0;
-  if (!discard(sock, static_cast<long long>(len) - n)) return 0;
+  if ((n > 0 && !sock->read(buf, static_cast<size_t>(n))) ||
+      !discard(sock, static_cast<long long>(len) - n)) {
+    // A block that did not arrive whole leaves an empty text, not a part.
+    if (buf != nullptr && size > 0) buf[0] = '\0';
+    return 0;
+  }
   return n;
 }

@@ -6,6 +6,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -35,6 +36,16 @@ inline std::string unique_local_address() {
   return "talvor-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ":0";
 }
 
+// A read or write that blocks longer than this fails (EAGAIN) instead of
+// hanging the test.
+inline void bound_waits(socket_t *s) {
+  timeval tv{};
+  tv.tv_sec = 10;
+  int fd = static_cast<int>(s->MyGetActual());
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+}
+
 // Listener, connected client and accepted server end. Check ok() first.
 struct LoopbackPair {
   socket_t *listener = nullptr;
@@ -54,6 +65,10 @@ struct LoopbackPair {
       client = socket_t::connect(addr.c_str(), socket_t::sock_local_domain, 1, 0);
     }
     if (client->is_ok()) server = listener->accept(10);
+    if (server != nullptr) {
+      bound_waits(client);
+      bound_waits(server);
+    }
   }
   ~LoopbackPair() {
     delete server;
