@@ -205,8 +205,13 @@ std::string server_address(const talvor_server *server) {
 void stop_server(talvor_server *server) {
   if (server == nullptr) return;
   server->stopping = true;
-  server->command_listener->cancel_accept();
-  server->notify_listener->cancel_accept();
+  for (socket_t *listener : {server->command_listener, server->notify_listener}) {
+    listener->cancel_accept();
+    // The library wakes a blocked accept through 127.0.0.1, which a
+    // listener on another address never hears; shutting the listening
+    // descriptor down wakes it on any address.
+    ::shutdown(static_cast<int>(listener->MyGetActual()), SHUT_RDWR);
+  }
   server->command_acceptor.join();
   server->notify_acceptor.join();
   {
