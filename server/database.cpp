@@ -42,6 +42,9 @@ int open_app_database(app_context *app, const std::string &path, int busy_timeou
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
   sqlite3_limit(db, SQLITE_LIMIT_SQL_LENGTH, 1000000);
+  // No value larger than a request may carry; a program cannot make the
+  // server build a gigabyte blob either.
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, 64 * 1024 * 1024);
   // Reading the schema also proves the file is a database.
   if (exec(db, "PRAGMA foreign_keys = ON") != SQLITE_OK ||
       exec(db, "SELECT count(*) FROM sqlite_schema") != SQLITE_OK) {

@@ -169,6 +169,15 @@ TEST_F(ServerSession, LoginChecksUserAndPassword) {
   }
 }
 
+TEST_F(ServerSession, PasswordsAreNotStoredInClear) {
+  for (const char *password : {reader_password, writer_password, admin_password}) {
+    SCOPED_TRACE(password);
+    EXPECT_EQ(query(std::string("SELECT count(*) FROM talvor_users WHERE instr(name || salt || "
+                                "password_hash, '") + password + "') > 0"),
+              "0");
+  }
+}
+
 TEST_F(ServerSession, OpenApplicationByName) {
   raw_client c(port_);
   ASSERT_TRUE(c.handshake());
@@ -346,6 +355,29 @@ TEST_F(ServerSession, ListenAddressIsHonoured) {
 }
 
 #ifdef TALVOR_SERVER_BINARY
+TEST_F(ServerSession, ExecutableAddsUsersWithThePasswordFromStandardInput) {
+  std::string command = std::string(TALVOR_SERVER_BINARY) + " --set-user " + dir_ + " shop newbie 1";
+  FILE *p = popen(command.c_str(), "w");
+  ASSERT_NE(p, nullptr);
+  fputs("fresh pass\n", p);
+  EXPECT_EQ(pclose(p), 0);
+  raw_client c(port_);
+  ASSERT_TRUE(c.handshake());
+  int app = c.open_application("shop");
+  raw_reply r = c.login(app, "newbie", "fresh pass");
+  ASSERT_EQ(r.code, 8);
+  EXPECT_EQ(r.blocks[1], "1");
+  EXPECT_NE(c.login(app, "newbie", "fresh pass\n").code, 8);
+
+  // A level outside 0 to 2 is refused.
+  command = std::string(TALVOR_SERVER_BINARY) + " --set-user " + dir_ + " shop boss 3 2>/dev/null";
+  p = popen(command.c_str(), "w");
+  ASSERT_NE(p, nullptr);
+  fputs("x\n", p);
+  EXPECT_NE(pclose(p), 0);
+  EXPECT_EQ(query("SELECT count(*) FROM talvor_users WHERE name = 'boss'"), "0");
+}
+
 // The command line: --port 0 prints the ports, SIGTERM stops the server.
 TEST_F(ServerSession, ExecutableListensOnEphemeralPortsAndStopsOnSigterm) {
   int out[2];
