@@ -78,10 +78,20 @@ int reply_for_sqlite_error(int rc) {
   }
 }
 
-int begin_change(app_context *app) {
+int begin_change(app_context *app, bool *started) {
+  if (started != nullptr) *started = false;
   if (!sqlite3_get_autocommit(app->db)) return reply_ok;
   int rc = exec(app->db, "BEGIN IMMEDIATE");
-  return rc == SQLITE_OK ? reply_ok : reply_for_sqlite_error(rc);
+  if (rc != SQLITE_OK) return reply_for_sqlite_error(rc);
+  if (started != nullptr) *started = true;
+  return reply_ok;
+}
+
+void abandon_change(app_context *app, bool started) {
+  if (started)
+    rollback_changes(app);
+  else
+    settle_transaction(app);
 }
 
 int commit_changes(app_context *app) {

@@ -21,8 +21,14 @@ void close_app_database(app_context *app);
 
 // Starts the session's transaction unless one is open. Returns a reply
 // code: 8, reply_locked when another session holds the database, or
-// reply_database_error.
-int begin_change(app_context *app);
+// reply_database_error. *started (when given) tells whether this call
+// opened the transaction.
+int begin_change(app_context *app, bool *started = nullptr);
+// After a change that failed: the client sends no commit for it, so a
+// transaction the change opened itself (holding nothing else) is rolled
+// back rather than left holding the database; otherwise only the locks of
+// a transaction SQLite ended by itself are dropped.
+void abandon_change(app_context *app, bool started);
 // Commits the session's transaction (if any) and drops its locks. Returns
 // 8, or a failure code after which the transaction has been rolled back.
 int commit_changes(app_context *app);

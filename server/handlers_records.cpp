@@ -41,7 +41,8 @@ int change_current(session &s, app_context *app, const record_set &set, const st
   int64_t rowid;
   if (!current_rowid(set, &rowid)) return reply_out_of_range;
   if (s.shared->cat.record_locked(app->app_id, set.table, rowid, s.id)) return reply_locked;
-  int code = begin_change(app);
+  bool started = false;
+  int code = begin_change(app, &started);
   if (code != reply_ok) return code;
   sqlite3_stmt *st = nullptr;
   int rc = sqlite3_prepare_v2(app->db, sql.c_str(), -1, &st, nullptr);
@@ -58,10 +59,14 @@ int change_current(session &s, app_context *app, const record_set &set, const st
   }
   sqlite3_finalize(st);
   if (rc != SQLITE_DONE) {
-    settle_transaction(app);
+    abandon_change(app, started);
     return reply_for_sqlite_error(rc);
   }
-  return sqlite3_changes(app->db) > 0 ? reply_ok : reply_not_found;
+  if (sqlite3_changes(app->db) == 0) {  // the record is gone
+    abandon_change(app, started);
+    return reply_not_found;
+  }
+  return reply_ok;
 }
 
 }  // namespace
@@ -182,7 +187,8 @@ reply handle_create(session &s, const request &req) {
   } else {
     sql = "INSERT INTO " + quote_ident(set->table) + " DEFAULT VALUES";
   }
-  int code = begin_change(app);
+  bool started = false;
+  int code = begin_change(app, &started);
   if (code != reply_ok) return fail(code);
   sqlite3_stmt *st = nullptr;
   int rc = sqlite3_prepare_v2(app->db, sql.c_str(), -1, &st, nullptr);
@@ -192,7 +198,7 @@ reply handle_create(session &s, const request &req) {
   }
   sqlite3_finalize(st);
   if (rc != SQLITE_DONE) {
-    settle_transaction(app);
+    abandon_change(app, started);
     return fail(reply_for_sqlite_error(rc));
   }
   set->rows.push_back(sqlite3_last_insert_rowid(app->db));

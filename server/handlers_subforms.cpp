@@ -133,7 +133,8 @@ reply handle_reparent(session &s, const request &req) {
 
   if (s.shared->cat.record_locked(app->app_id, source->table, row, s.id))
     return fail(reply_locked);
-  int code = begin_change(app);
+  bool started = false;
+  int code = begin_change(app, &started);
   if (code != reply_ok) return fail(code);
   std::string sql = "UPDATE " + quote_ident(source->table) + " SET " + quote_ident(link.column) +
                     " = ?1 WHERE rowid = ?2";
@@ -146,10 +147,13 @@ reply handle_reparent(session &s, const request &req) {
   }
   sqlite3_finalize(st);
   if (rc != SQLITE_DONE) {
-    settle_transaction(app);
+    abandon_change(app, started);
     return fail(reply_for_sqlite_error(rc));
   }
-  if (sqlite3_changes(app->db) == 0) return fail(reply_not_found);
+  if (sqlite3_changes(app->db) == 0) {
+    abandon_change(app, started);
+    return fail(reply_not_found);
+  }
 
   // A subset holds the subrecords of one parent: a record moved away leaves it.
   if (source->is_subset && source->link.column == link.column &&

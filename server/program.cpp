@@ -165,10 +165,14 @@ int run_program(app_context *app, const record_set &set, const std::string &prog
     if (!sqlite3_stmt_readonly(st)) writes = true;
   }
   if (writes && !may_change) return reply_not_permitted;
+  bool started = false;
   if (writes) {
-    int code = begin_change(app);
+    int code = begin_change(app, &started);
     if (code != reply_ok) return code;
-    if (exec(db, "SAVEPOINT talvor_program") != SQLITE_OK) return reply_database_error;
+    if (exec(db, "SAVEPOINT talvor_program") != SQLITE_OK) {
+      abandon_change(app, started);
+      return reply_database_error;
+    }
   }
 
   clock_type::time_point deadline =
@@ -206,7 +210,10 @@ int run_program(app_context *app, const record_set &set, const std::string &prog
     if (result != reply_ok && !sqlite3_get_autocommit(db))
       exec(db, "ROLLBACK TO talvor_program");
     if (!sqlite3_get_autocommit(db)) exec(db, "RELEASE talvor_program");
-    settle_transaction(app);
+    if (result != reply_ok)
+      abandon_change(app, started);
+    else
+      settle_transaction(app);
   }
   if (result != reply_ok) out->clear();
   return result;

@@ -434,6 +434,41 @@ TEST_F(ServerData, ChangesWaitForAnotherSessionsTransaction) {
   EXPECT_EQ(query("SELECT city FROM customers WHERE id <= 2 ORDER BY id"), "A,B");
 }
 
+TEST_F(ServerData, FailedChangesLeaveTheDatabaseFree) {
+  int a1, a2, a3;
+  auto one = session("writer", writer_password, &a1);
+  auto two = session("writer", writer_password, &a2);
+  auto admin = session("admin", admin_password, &a3);
+  int orders = one->search(a1, "orders", {"item=pen"});
+  int gone = one->search(a1, "customers", {"id=5"});
+  int other = two->search(a2, "customers", {"id=6"});
+  ASSERT_GT(orders, 0);
+  ASSERT_GT(gone, 0);
+  ASSERT_GT(other, 0);
+  int del = admin->search(a3, "customers", {"id=5"});
+  ASSERT_EQ(admin->call(40, {std::to_string(a3), std::to_string(del)}).code, 8);
+
+  struct failed_change {
+    const char *what;
+    int set;
+    const char *field;
+    const char *value;
+    int code;
+  } cases[] = {
+      {"a constraint the database enforces", orders, "qty", "\x1b", reply_database_error},
+      {"a record deleted meanwhile", gone, "city", "Nowhere", reply_not_found},
+  };
+  for (const failed_change &fc : cases) {
+    SCOPED_TRACE(fc.what);
+    // The client sends no commit after a refused change: nothing of it may
+    // keep holding the database.
+    EXPECT_EQ(one->set_value(a1, fc.set, fc.field, fc.value).code, fc.code);
+    EXPECT_EQ(two->set_value(a2, other, "city", fc.what).code, 8);
+    EXPECT_EQ(two->commit(a2).code, 8);
+  }
+  EXPECT_EQ(query("SELECT qty FROM orders WHERE item = 'pen'"), "3");
+}
+
 TEST_F(ServerData, CloseSetForgetsIt) {
   int app;
   auto c = session("reader", reader_password, &app);
