@@ -240,6 +240,11 @@ TEST_F(ServerPrograms, ProgramsStayInsideTheForms) {
   std::vector<std::string> programs = {
       "SELECT * FROM talvor_users\n",
       "SELECT name FROM talvor_users WHERE level = 2\n",
+      "SELECT count(*) FROM talvor_users\n",
+      "SELECT rowid FROM talvor_users\n",
+      "SELECT 1 FROM customers, talvor_users\n",
+      "SELECT (SELECT max(level) FROM talvor_users)\n",
+      "DELETE FROM talvor_users\n",
       "UPDATE talvor_users SET level = 2\n",
       "INSERT INTO talvor_users VALUES ('x', 's', 'h', 2)\n",
       "SELECT sql FROM sqlite_master\n",
