@@ -30,6 +30,10 @@ pthread_mutex_t hDoCommandMutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t hClientMutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t hClientNotifyMutex = PTHREAD_MUTEX_INITIALIZER;
 
+// Streams are read and written with the _unlocked stdio calls under our own
+// mutexes: a thread waiting for a command or a reply must not hold the
+// stream's stdio lock, or a host program's fflush(NULL) would hang on it.
+
 // Set once the communications thread owns the thread-side streams.
 static int thread_ends_taken;
 
@@ -52,14 +56,14 @@ static void yield_after(pthread_mutex_t *mutex) {
 }
 
 // Reads exactly n bytes. 1 when all arrived.
-static int read_exact(FILE *file, char *buf, size_t n) { return n == 0 || fread(buf, 1, n, file) == n; }
+static int read_exact(FILE *file, char *buf, size_t n) { return n == 0 || fread_unlocked(buf, 1, n, file) == n; }
 
 // Reads and drops n bytes. 1 when all arrived.
 static int drop_bytes(FILE *file, size_t n) {
   char scratch[4096];
   while (n > 0) {
     size_t step = n < sizeof scratch ? n : sizeof scratch;
-    if (fread(scratch, 1, step, file) != step) return 0;
+    if (fread_unlocked(scratch, 1, step, file) != step) return 0;
     n -= step;
   }
   return 1;
@@ -78,7 +82,7 @@ int channel_write_header(FILE *file, pthread_mutex_t *mutex, int sockref, int co
   encode_channel_line(header + channel_line_size, command);
   encode_channel_line(header + 2 * channel_line_size, count);
   pthread_mutex_lock(mutex);
-  int ok = fwrite(header, 1, channel_header_size, file) == channel_header_size && fflush(file) == 0;
+  int ok = fwrite_unlocked(header, 1, channel_header_size, file) == channel_header_size && fflush_unlocked(file) == 0;
   yield_after(mutex);
   return ok ? 0 : -1;
 }
@@ -89,7 +93,7 @@ int channel_read_header(FILE *file, pthread_mutex_t *mutex, int *sockref, int *c
   char lines[3][1024];
   pthread_mutex_lock(mutex);
   int ok = 1;
-  for (int i = 0; i < 3 && ok; ++i) ok = fgets(lines[i], sizeof lines[i], file) != nullptr;
+  for (int i = 0; i < 3 && ok; ++i) ok = fgets_unlocked(lines[i], sizeof lines[i], file) != nullptr;
   yield_after(mutex);
   if (!ok) return -1;
   *sockref = atoi(lines[0]);
@@ -104,8 +108,8 @@ int channel_write_block(FILE *file, pthread_mutex_t *mutex, const char *data, in
   snprintf(field, sizeof field, zero_filled ? "%010d" : "%10d", len);
   size_t payload = len > 0 ? (size_t)len : 0;
   pthread_mutex_lock(mutex);
-  int ok = fwrite(field, 1, channel_length_field_size, file) == channel_length_field_size &&
-           (payload == 0 || fwrite(data, 1, payload, file) == payload) && fflush(file) == 0;
+  int ok = fwrite_unlocked(field, 1, channel_length_field_size, file) == channel_length_field_size &&
+           (payload == 0 || fwrite_unlocked(data, 1, payload, file) == payload) && fflush_unlocked(file) == 0;
   yield_after(mutex);
   return ok ? len : -1;
 }
@@ -119,9 +123,9 @@ int channel_read_block(FILE *file, pthread_mutex_t *mutex, char **data, int *len
   pthread_mutex_lock(mutex);
   int n = 0;
   if (!read_exact(file, field, sizeof field) || !decode_block_length(field, &n)) {
-    // A length field of 0 or less is a missing block, not a broken stream.
-    status = (n < 0 && !feof(file) && !ferror(file)) ? wire_ok : wire_broken;
-    n = 0;
+    // Our writers never send a negative or oversized length: the stream
+    // is not to be trusted any further.
+    status = wire_broken;
   } else if (n > 0) {
     char *buf = (char *)malloc((size_t)n);
     if (!buf) {

@@ -36,6 +36,15 @@ int parse_int(const char *p, int n) {
   return static_cast<int>(value);
 }
 
+// 1 when the field starts (after blanks and a sign) with a digit: the text
+// atoi would read a number from.
+int has_number(const char *p, int n) {
+  int i = 0;
+  while (i < n && (p[i] == ' ' || (p[i] >= '\t' && p[i] <= '\r'))) ++i;
+  if (i < n && (p[i] == '+' || p[i] == '-')) ++i;
+  return i < n && p[i] >= '0' && p[i] <= '9';
+}
+
 // Reads and drops n bytes so the stream stays in step. 1 when all arrived.
 int discard(socket_t *sock, long long n) {
   char scratch[4096];
@@ -74,9 +83,11 @@ void encode_command_header(char out[command_header_size], int command, int count
   strncpy(out + command_count_offset, count_text, count_field_size - 1);
 }
 
-void decode_command_header(const char in[command_header_size], int *command, int *count) {
+int decode_command_header(const char in[command_header_size], int *command, int *count) {
   if (command != nullptr) *command = parse_int(in + command_code_offset, code_field_size);
   if (count != nullptr) *count = parse_int(in + command_count_offset, count_field_size);
+  return has_number(in + command_code_offset, code_field_size) &&
+         has_number(in + command_count_offset, count_field_size);
 }
 
 void encode_block_length(char out[block_length_field_size], int len) {
@@ -117,8 +128,8 @@ int read_command_from_net(socket_t *sock, int *command, int *count) {
     if (count != nullptr) *count = 0;
     return 0;
   }
-  decode_command_header(header, command, count);
-  return 1;
+  // A header without numbers means the peer is not speaking the protocol.
+  return decode_command_header(header, command, count);
 }
 
 int s_write(socket_t *sock, char *data, int len) {

@@ -32,7 +32,9 @@ extern const char END_OF_LIST[end_of_list_size];
 void encode_command_header(char out[command_header_size], int command, int count);
 // Reads the code and count of a header as atoi would, each stopping at its
 // NUL or at the end of its field. Text without a number decodes as 0.
-void decode_command_header(const char in[command_header_size], int *command, int *count);
+// Returns 1 when both fields hold a number, 0 when either does not (a
+// garbled header).
+int decode_command_header(const char in[command_header_size], int *command, int *count);
 // Writes the "%10d" length field (exactly 10 bytes, no NUL).
 void encode_block_length(char out[block_length_field_size], int len);
 // Reads a length field as atoi would. Returns 1 when the value lies in
@@ -47,7 +49,8 @@ int is_end_of_list(const char *data, int len);
 // Queues a command header on sock. Returns buffered_write's result.
 int write_command_to_net(socket_t *sock, int command, int count);
 // Reads one 26-byte header. Returns 1 with code and count stored, or 0 when
-// the read failed (code and count are then 0: nothing stale is decoded).
+// the read failed (code and count are then 0: nothing stale is decoded) or
+// the header holds no numbers (stored as decoded, 0 where no number was).
 int read_command_from_net(socket_t *sock, int *command, int *count);
 // Queues one block: "%10d" of len (raised to 1 when 0 or less), then len
 // bytes of data. Returns buffered_write's result, 0 when out of memory.

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  g++-multilib
+  g++-multilib qemu-user
   libsqlite3-dev sqlite3
   python3
 )

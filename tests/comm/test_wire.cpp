@@ -126,12 +126,14 @@ TEST(WireDecode, HeaderFieldsEndAtTheirFieldEnd) {
     const char *what;
     std::string code_field, count_field;  // 6 and 10 bytes
     int code, count;
+    int well_formed;  // both fields hold a number
   } cases[] = {
-      {"full fields, no NUL", "123456", "1234567890", 123456, 1234567890},
-      {"no number", std::string("abc\0\0\0", 6), std::string("x\0\0\0\0\0\0\0\0\0", 10), 0, 0},
-      {"minus one", std::string("1\0\0\0\0\0", 6), std::string("-1\0\0\0\0\0\0\0\0", 10), 1, -1},
-      {"empty", std::string(6, '\0'), std::string(10, '\0'), 0, 0},
-      {"count beyond int", "     8", "9999999999", 8, 2147483647},
+      {"full fields, no NUL", "123456", "1234567890", 123456, 1234567890, 1},
+      {"no number", std::string("abc\0\0\0", 6), std::string("x\0\0\0\0\0\0\0\0\0", 10), 0, 0, 0},
+      {"minus one", std::string("1\0\0\0\0\0", 6), std::string("-1\0\0\0\0\0\0\0\0", 10), 1, -1, 1},
+      {"empty", std::string(6, '\0'), std::string(10, '\0'), 0, 0, 0},
+      {"count beyond int", "     8", "9999999999", 8, 2147483647, 1},
+      {"code only", std::string("8\0\0\0\0\0", 6), std::string("?????????\0", 10), 8, 0, 0},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -139,7 +141,7 @@ TEST(WireDecode, HeaderFieldsEndAtTheirFieldEnd) {
     h += c.code_field + c.count_field;
     ASSERT_EQ(h.size(), 26u);
     int code = -5, count = -5;
-    decode_command_header(h.data(), &code, &count);
+    EXPECT_EQ(decode_command_header(h.data(), &code, &count), c.well_formed);
     EXPECT_EQ(code, c.code);
     EXPECT_EQ(count, c.count);
   }
