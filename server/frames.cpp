@@ -39,7 +39,8 @@ int read_request(socket_t *sock, const request_limits &limits, time_t timeout, r
     long got = sock->read(header, sizeof(header), sizeof(header), timeout);
     if (got < 0) return read_broken;
     if (static_cast<size_t>(got) < sizeof(header)) return read_timeout;
-    decode_command_header(header, &out->code, &out->announced);
+    // A header without numbers: the peer does not speak the protocol.
+    if (!decode_command_header(header, &out->code, &out->announced)) return read_broken;
   }
 
   size_t budget = limits.max_bytes;

@@ -33,7 +33,7 @@ enum read_status {
 };
 
 // Reads one request. timeout is in seconds, -1 for no limit; it applies to
-// the arrival of the header only. The blocks of a count of 0 or more end
+// the arrival of the header only. A garbled header (no numbers) is broken. The blocks of a count of 0 or more end
 // early at a marker block, like any list.
 int read_request(socket_t *sock, const request_limits &limits, time_t timeout, request *out);
 

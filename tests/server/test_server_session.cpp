@@ -272,7 +272,8 @@ TEST_F(ServerSession, MalformedFramesEndOnlyThatSession) {
     std::string bytes;
     bool closes;  // the server ends the session rather than answering
   } cases[] = {
-      {"a header of junk", std::string(26, '\x7f'), false},
+      {"a header of junk", std::string(26, '\x7f'), true},
+      {"a header without a count", header(59, 0).substr(0, 16) + std::string(10, 'x'), true},
       {"a negative block length", header(59, 1) + length_field("        -5"), true},
       {"a block length beyond the wire limit", header(59, 1) + length_field(" 999999999"), true},
       {"a block length beyond the request budget", header(59, 1) + length_field(" 200000000"),
@@ -299,6 +300,11 @@ TEST_F(ServerSession, MalformedFramesEndOnlyThatSession) {
       EXPECT_NE(r.code, 8);
     }
   }
+  // Junk in place of the first exchange too.
+  raw_client junk(port_);
+  ASSERT_TRUE(junk.send_raw(std::string(26, 'J')));
+  EXPECT_TRUE(junk.closed_by_server());
+
   EXPECT_EQ(witness->total(app, set).code, 8);
   expect_server_serves(port_);
 }
