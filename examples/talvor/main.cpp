@@ -81,27 +81,28 @@ int parse_command_line(int argc, char **argv, run_plan *plan) {
       o.keep_going = true;
       continue;
     }
-    if (i + 1 >= argc) {
-      fprintf(stderr, "talvor: %s needs a value (see --help)\n", opt.c_str());
-      return exit_usage;
-    }
-    std::string value = argv[++i];
+    std::string *target = nullptr;
     if (opt == "-h" || opt == "--host") {
-      o.host = value;
+      target = &o.host;
     } else if (opt == "-a" || opt == "--app") {
-      o.app = value;
+      target = &o.app;
     } else if (opt == "-u" || opt == "--user") {
-      o.user = value;
+      target = &o.user;
       o.have_user = true;
     } else if (opt == "-p" || opt == "--password") {
-      o.password = value;
+      target = &o.password;
       o.have_password = true;
     } else if (opt == "-f" || opt == "--file") {
-      plan->file = value;
+      target = &plan->file;
     } else {
       fprintf(stderr, "talvor: unknown option %s (see --help)\n", opt.c_str());
       return exit_usage;
     }
+    if (i + 1 >= argc) {
+      fprintf(stderr, "talvor: %s needs a value (see --help)\n", opt.c_str());
+      return exit_usage;
+    }
+    *target = argv[++i];
   }
   for (; i < argc; ++i) plan->lines.push_back(argv[i]);
   if (!plan->lines.empty() && !plan->file.empty()) {
