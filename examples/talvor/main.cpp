@@ -138,6 +138,7 @@ bool run_lines(session &s, NextLine next_line, bool interactive) {
     std::string error;
     bool ok;
     if (!split_words(line, &words, &error)) {
+      fflush(stdout);
       fprintf(stderr, "talvor: %s in: %s\n", error.c_str(), line.c_str());
       ok = false;
     } else if (is_quit(words)) {

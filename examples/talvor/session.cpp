@@ -63,12 +63,14 @@ void session::forget(int handle) {
 }
 
 bool failed(const std::string &command, const std::string &what, int code) {
+  fflush(stdout);  // keep the message after what the command printed
   fprintf(stderr, "talvor: %s: %s (code %d: %s)\n", command.c_str(), what.c_str(), code,
           error_text(code));
   return false;
 }
 
 bool refused(const std::string &command, const std::string &what) {
+  fflush(stdout);
   fprintf(stderr, "talvor: %s: %s\n", command.c_str(), what.c_str());
   return false;
 }
