@@ -1,0 +1,56 @@
+// Every operation that takes a handle, called on one handle with valid
+// other arguments, its outcome written as text: the number, "text:" and the
+// returned text, or "none" for operations without a result.
+#ifndef TALVOR_TESTS_CORE_OPERATION_TABLE_H
+#define TALVOR_TESTS_CORE_OPERATION_TABLE_H
+
+#include <stdlib.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/api.h"
+
+namespace opstest {
+
+struct HandleOperation {
+  const char *name;
+  std::function<std::string(int handle, int other_handle)> call;
+  std::string failure;  // the outcome of a refused call
+};
+
+inline std::string text_outcome(char *text) {
+  if (!text) return "null";
+  std::string out = std::string("text:") + text;
+  free(text);
+  return out;
+}
+
+inline std::vector<HandleOperation> handle_operations() {
+  static char field[] = "Name", value[] = " v ", sort_text[] = "A:1", subset[] = "Lines", program[] = "p",
+              argument[] = "x";
+  return {
+      {"Close", [](int h, int) { TalvorClose(h); return std::string("none"); }, "none"},
+      {"Total", [](int h, int) { return std::to_string(TalvorTotal(h)); }, "-1"},
+      {"SetCurrentPosition", [](int h, int) { TalvorSetCurrentPosition(h, 1); return std::string("none"); },
+       "none"},
+      {"GetCurrentPosition", [](int h, int) { return std::to_string(TalvorGetCurrentPosition(h)); }, "-1"},
+      {"GetValue", [](int h, int) { return text_outcome(TalvorGetValue(h, field)); }, "text:"},
+      {"SetValue", [](int h, int) { TalvorSetValue(h, field, value); return std::string("none"); }, "none"},
+      {"CreateNewRecord", [](int h, int) { TalvorCreateNewRecord(h); return std::string("none"); }, "none"},
+      {"RemoveRecord", [](int h, int) { TalvorRemoveRecord(h); return std::string("none"); }, "none"},
+      {"DeleteRecord", [](int h, int) { TalvorDeleteRecord(h); return std::string("none"); }, "none"},
+      {"Sort", [](int h, int) { TalvorSort(h, sort_text); return std::string("none"); }, "none"},
+      {"SubSet", [](int h, int) { return std::to_string(TalvorSubSet(h, subset)); }, "-1"},
+      {"Parent", [](int h, int) { return std::to_string(TalvorParent(h)); }, "-1"},
+      {"Reparent", [](int h, int other) { TalvorReparent(h, subset, other); return std::string("none"); }, "none"},
+      {"Reparent (target)", [](int h, int other) { TalvorReparent(other, subset, h); return std::string("none"); },
+       "none"},
+      {"RunProgram", [](int h, int) { return text_outcome(TalvorRunProgram(h, program, argument, 0)); }, "text:"},
+  };
+}
+
+}  // namespace opstest
+
+#endif
