@@ -51,7 +51,14 @@ void no_linger(int fd) {
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof(l));
 }
 
+std::string raw_length(int len);
+
 void queue_block(socket_t *sock, const std::string &data) {
+  if (data == zero_length_block()) {
+    std::string field = raw_length(0);
+    sock->buffered_write(field.data(), field.size());
+    return;
+  }
   s_write(sock, const_cast<char *>(data.data()), static_cast<int>(data.size()));
 }
 

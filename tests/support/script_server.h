@@ -21,6 +21,10 @@ namespace talvortest {
 // A text block as the client sends it: the bytes and their NUL.
 inline std::string T(const std::string &text) { return text + std::string(1, '\0'); }
 
+// A reply payload that goes out as a block of length 0, which the client
+// takes for a missing block (an empty payload travels as one byte).
+inline std::string zero_length_block() { return std::string("\x01zero-length block\x01"); }
+
 struct Request {
   int code = 0;
   int count = 0;                    // as announced in the header
