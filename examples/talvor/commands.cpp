@@ -63,11 +63,8 @@ bool show_records(const std::string &command, open_set &set, const arguments &a)
   return print_table(command, set.handle, set.fields, limit);
 }
 
-// The count for a "set N: M records ..." line; -1 when it cannot be read.
-int count_of(int handle) { return TalvorTotal(handle); }
-
 void announce(const open_set &set) {
-  int total = count_of(set.handle);
+  int total = TalvorTotal(set.handle);
   if (total >= 0) {
     printf("set %d: %d record%s in %s\n", set.handle, total, total == 1 ? "" : "s",
            set.label.c_str());

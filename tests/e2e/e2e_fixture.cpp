@@ -59,6 +59,7 @@ void EndToEnd::SetUp() {
   config.port = 0;
   // A change that meets another session's lock gives up quickly.
   config.busy_timeout_ms = 300;
+  configure(config);
   server_ = start_server(config, &error);
   ASSERT_NE(server_, nullptr) << error;
   address_ = server_address(server_);

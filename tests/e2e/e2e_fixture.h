@@ -24,6 +24,8 @@ class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  // Changes the server's settings before it starts.
+  virtual void configure(server_config &) {}
 
   // TalvorSearch on the demo application as the user of `level`; the
   // handle, or -1. Every handle made is closed at tear-down.

@@ -673,5 +673,57 @@ TEST_F(EndToEnd, InjectedSqlInTextsDoesNoHarm) {
   EXPECT_EQ(TalvorTotal(found), 1);
 }
 
+// ---- long searches ----
+
+// A server that sends a progress reply every few rows: the client must pass
+// over them and still see the final answer of each search.
+class EndToEndProgress : public EndToEnd {
+ protected:
+  void configure(server_config &config) override { config.progress_every = 100; }
+};
+
+TEST_F(EndToEndProgress, LongSearchesCountEveryRecord) {
+  int order = search("orders", "id=1");
+  ASSERT_GE(order, 0);
+  const int bulk = 2500;
+  EXPECT_EQ(run(order,
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                    std::to_string(bulk) +
+                    ")\nINSERT INTO order_lines (order_id, product, quantity, unit_price)"
+                    " SELECT :id, 'bulk ' || i, i, 1 FROM n",
+                "", 0),
+            "");
+  ASSERT_EQ(TalvorError(), 0);
+  ASSERT_EQ(db_value("SELECT count(*) FROM order_lines WHERE product GLOB 'bulk *'"),
+            std::to_string(bulk));
+
+  // The same search by a raw client shows the progress replies are there.
+  const demo_user &manager = user_of_level(2);
+  talvortest::raw_client other(command_port_);
+  int app = other.start("demo", manager.name, manager.password);
+  ASSERT_GE(app, 0);
+  talvortest::raw_reply reply;
+  ASSERT_GE(other.search(app, "order_lines", {"product=bulk *"}, &reply), 0);
+  EXPECT_GE(reply.progress, bulk / 100 - 1);
+
+  int h = search("order_lines", "product=bulk *");
+  ASSERT_GE(h, 0) << "code " << TalvorError();
+  EXPECT_EQ(TalvorTotal(h), bulk);
+  char spec[] = "quantity:-1";
+  TalvorSort(h, spec);
+  EXPECT_EQ(TalvorError(), 0);
+  TalvorSetCurrentPosition(h, 1);
+  EXPECT_EQ(value(h, "product"), "bulk " + std::to_string(bulk));
+  TalvorSetCurrentPosition(h, bulk);
+  EXPECT_EQ(value(h, "product"), "bulk 1");
+
+  // The same records through the order's subset, beside its own lines.
+  int lines = subset(order, "order_lines");
+  ASSERT_GE(lines, 0);
+  EXPECT_EQ(std::to_string(TalvorTotal(lines)),
+            db_value("SELECT count(*) FROM order_lines WHERE order_id = 1"));
+  EXPECT_GT(TalvorTotal(lines), bulk);
+}
+
 }  // namespace
 }  // namespace talvore2e
