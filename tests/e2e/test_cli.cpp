@@ -1,7 +1,10 @@
 // The talvor command-line client, run as its own process against the
 // in-process server: what it prints and the status it exits with.
+#include <netinet/in.h>
 #include <stdio.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -139,6 +142,34 @@ TEST_F(Cli, AFailedCommandStopsTheRunUnlessKeepGoing) {
   cli_result going = talvor(cmds);
   EXPECT_EQ(going.status, 1);
   EXPECT_TRUE(contains(going.out, first + "\n")) << going.out;
+}
+
+// A loopback port nothing listens on: bound, read back and closed again.
+int closed_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+    port = ntohs(addr.sin_port);
+  close(fd);
+  return port;
+}
+
+TEST_F(Cli, AServerThatCannotBeReachedIsReported) {
+  int port = closed_port();
+  ASSERT_GT(port, 0);
+  // The library tries for about ten seconds before it gives up.
+  cli_result r = talvor({"-h", "127.0.0.1:" + std::to_string(port), "-a", "demo", "count"}, "",
+                        2, false);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "connect: cannot reach 127.0.0.1:" + std::to_string(port) +
+                                  " (code 3: could not connect to the server)"))
+      << r.err;
 }
 
 TEST_F(Cli, HelpListsTheCommands) {
