@@ -119,7 +119,7 @@ TEST_F(Cli, FailuresExplainTheCodeAndExitNonZero) {
   for (const failure &c : cases) {
     SCOPED_TRACE(c.what);
     cli_result r = talvor(c.args, "", c.level);
-    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_TRUE(contains(r.err, c.message)) << r.err;
   }
   // A wrong password, without the fixture's login options.
@@ -134,13 +134,13 @@ TEST_F(Cli, AFailedCommandStopsTheRunUnlessKeepGoing) {
   std::string first = db_value("SELECT name FROM customers ORDER BY rowid LIMIT 1");
   std::vector<std::string> cmds = {"search customers", "goto 999", "get name"};
   cli_result stopped = talvor(cmds);
-  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.status, 1) << stopped.err;
   EXPECT_TRUE(contains(stopped.err, "goto: cannot move to record 999 (code 7")) << stopped.err;
   EXPECT_FALSE(contains(stopped.out, first)) << stopped.out;
 
   cmds.insert(cmds.begin(), "-k");
   cli_result going = talvor(cmds);
-  EXPECT_EQ(going.status, 1);
+  EXPECT_EQ(going.status, 1) << going.err;
   EXPECT_TRUE(contains(going.out, first + "\n")) << going.out;
 }
 
