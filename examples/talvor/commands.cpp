@@ -63,6 +63,7 @@ bool show_records(const std::string &command, open_set &set, const arguments &a)
   return print_table(command, set.handle, set.fields, limit);
 }
 
+// Prints "set N: M records in LABEL" for an open set.
 void announce(const open_set &set) {
   int total = TalvorTotal(set.handle);
   if (total >= 0) {
@@ -74,6 +75,8 @@ void announce(const open_set &set) {
 }
 
 // ---- the commands ----
+// Each returns true when it did what it was asked; otherwise it has printed
+// why on standard error.
 
 bool do_search(session &s, const arguments &a) {
   const cli_options &o = s.options();
