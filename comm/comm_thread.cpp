@@ -33,8 +33,10 @@ struct session {
   char notify[name_field_size];
 };
 
-std::mutex state_mutex;
-std::condition_variable state_changed;
+// Never destroyed: a detached thread may still use them while the process
+// runs its exit-time destructors.
+std::mutex &state_mutex = *new std::mutex;
+std::condition_variable &state_changed = *new std::condition_variable;
 session *newest;  // the session of the latest create_server_task
 
 void release(session *s) {
