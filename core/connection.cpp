@@ -43,6 +43,7 @@ int TalvorInnerConnect(char *address) {
   client_is_local = 1;
 
   if (global_active_connection == 1) TalvorInnerDisconnect();
+  forget_reply();  // whatever was left unread belongs to the old channel
 
   bool started = false;
   if (address) {
@@ -85,6 +86,7 @@ void TalvorInnerDisconnect() {
   write_command_to_pipe(client_write_fp, command_disconnect, 0, nullptr);
   if (!wait_for_threads_to_end(wait_ms)) global_error = talvor_err_thread_still_running;
   stop_communications();
+  forget_reply();
   global_active_connection = 0;
 }
 

@@ -31,7 +31,37 @@ int require_connection() {
   return 0;
 }
 
-void send_header(int command, int count) { write_command_to_pipe(client_write_fp, command, count, nullptr); }
+// What is left of the reply being read: blocks announced and not yet read,
+// or open_list while an open-ended list has not shown its marker. An
+// operation reads only the blocks it needs; the rest is drained before the
+// next command so the reply pipe stays in step, and a block the reply did
+// not announce is missing instead of a wait for bytes that never come.
+namespace {
+enum { open_list = -1 };
+int reply_blocks_left = 0;
+
+void drain_reply() {
+  while (reply_blocks_left != 0) {
+    char *data = nullptr;
+    int len = 0;
+    if (pipe_read_block(client_read_fp, &data, &len) == wire_broken) {
+      reply_blocks_left = 0;
+      return;
+    }
+    bool marker = is_end_of_list(data, len);
+    free(data);
+    if (reply_blocks_left > 0) --reply_blocks_left;
+    if (marker) reply_blocks_left = 0;
+  }
+}
+}  // namespace
+
+void forget_reply() { reply_blocks_left = 0; }
+
+void send_header(int command, int count) {
+  drain_reply();
+  write_command_to_pipe(client_write_fp, command, count, nullptr);
+}
 
 void send_text(const char *text) { pipe_print(client_write_fp, const_cast<char *>(text), nullptr); }
 
@@ -45,7 +75,8 @@ void send_end_of_list() { send_text(END_OF_LIST); }
 
 int read_reply(int expected1, int expected2, int *code, int *count) {
   int c = 0, n = 0;
-  read_command_from_pipe(client_read_fp, &c, &n, nullptr);
+  drain_reply();
+  if (read_command_from_pipe(client_read_fp, &c, &n, nullptr) == 0) reply_blocks_left = n < 0 ? open_list : n;
   if (code) *code = c;
   if (count) *count = n;
   if (c == expected1 || (expected2 != -1 && c == expected2)) return 1;
@@ -54,8 +85,17 @@ int read_reply(int expected1, int expected2, int *code, int *count) {
 }
 
 char *read_block(int *len) {
+  if (len) *len = 0;
+  if (reply_blocks_left == 0) return nullptr;
+  char *data = nullptr;
   int n = 0;
-  char *data = pipe_get_alloc(client_read_fp, &n);
+  int status = pipe_read_block(client_read_fp, &data, &n);
+  if (status == wire_broken) {
+    reply_blocks_left = 0;
+    return nullptr;
+  }
+  if (reply_blocks_left > 0) --reply_blocks_left;
+  if (is_end_of_list(data, n)) reply_blocks_left = 0;
   if (len) *len = n;
   return data;
 }

@@ -28,8 +28,12 @@ void send_end_of_list();
 // not null, whatever the outcome.
 int read_reply(int expected1, int expected2 = -1, int *code = nullptr, int *count = nullptr);
 // Reads one block as a new malloc'ed buffer of its length, or null (missing:
-// length 0 or less, or no memory). Sets no code.
+// length 0 or less, no memory, or a block the reply did not announce, which
+// is never waited for). Sets no code. Blocks an operation leaves unread are
+// drained before the next command.
 char *read_block(int *len = nullptr);
+// Forgets the unread rest of the last reply: its channel is gone.
+void forget_reply();
 // Reads one numeric block (atoi). 1 with *value set, or 0 with code 6.
 int read_number(int *value);
 // Reads one block and drops it. 1 when it was there.
