@@ -41,13 +41,13 @@ int local_port(int fd) {
 socket_t *open_listener(const std::string &address, int port, int *bound_port,
                         std::string *error) {
   if (address == "0.0.0.0") {
-    std::string spec = "0.0.0.0:" + std::to_string(port);
-    socket_t *sock = socket_t::create_global(spec.c_str(), backlog);
+    std::string bound = "0.0.0.0:" + std::to_string(port);
+    socket_t *sock = socket_t::create_global(bound.c_str(), backlog);
     if (!sock->is_ok()) {
       char text[256];
       sock->get_error_text(text, sizeof(text));
       text[sizeof(text) - 1] = '\0';
-      *error = "cannot listen on " + spec + ": " + text;
+      *error = "cannot listen on " + bound + ": " + text;
       delete sock;
       return nullptr;
     }
