@@ -18,6 +18,9 @@
 namespace {
 
 enum { connect_attempts = 10, connect_pause_seconds = 10, handshake_rejections = 10 };
+// A server that accepts but never answers the handshake must not hold the
+// thread for ever: each handshake reply is awaited this long.
+enum { handshake_reply_seconds = 10 };
 enum { reply_progress = 84, reply_ok = 8, command_disconnect = 1, command_disconnect_ack = 2 };
 
 enum session_state { starting, serving, failed, ended };
@@ -75,14 +78,23 @@ int exchange(socket_t *sock, int command, const char *text, int len) {
   write_command_to_net(sock, command, 1);
   s_write(sock, const_cast<char *>(text), len);
   sock->buffered_flush();
+  if (!sock->is_ok()) return 0;
+  char header[command_header_size];
+  if (sock->read(header, sizeof header, sizeof header, handshake_reply_seconds) != (long)sizeof header) return 0;
   int code = 0, count = 0;
-  if (!sock->is_ok() || !read_command_from_net(sock, &code, &count)) return 0;
+  if (!decode_command_header(header, &code, &count)) return 0;
   return code;
+}
+
+bool abandoned(session *s) {
+  std::lock_guard<std::mutex> lock(state_mutex);
+  return s->abandoned;
 }
 
 // Connects and shakes hands. The command socket, or null after printing
 // why not.
-socket_t *open_command_connection(const char *address) {
+socket_t *open_command_connection(session *s) {
+  const char *address = s->server;
   socket_t *sock = connect_to(address);
   if (!sock) {
     fputs("Failed to connect to server\n", stderr);
@@ -98,6 +110,11 @@ socket_t *open_command_connection(const char *address) {
   }
   int rejections = 0;
   while (rejections < handshake_rejections) {
+    if (abandoned(s)) {
+      // Nobody waits for this connection any more.
+      drop(sock);
+      return nullptr;
+    }
     if (exchange(sock, 211, "4", 2) != reply_ok) {
       // Rejected (the server may be full): reconnect and try again.
       ++rejections;
@@ -224,7 +241,7 @@ void close_ends(channel_thread_ends &ends) {
 }
 
 int run_session(session *s) {
-  socket_t *sock = open_command_connection(s->server);
+  socket_t *sock = open_command_connection(s);
   socket_t *notify = sock ? connect_to(s->notify) : nullptr;
   if (notify && !notify->is_ok()) drop(notify);
 

@@ -180,6 +180,22 @@ TEST_F(ConnectionTest, VersionRejectionEndsTheHandshakeAtOnce) {
   EXPECT_TRUE(server.wait_for_all_closed());
 }
 
+// A server that accepts and then never answers: the connect gives up after
+// its wait, and the thread lets go of the connection instead of waiting on
+// it for ever.
+TEST_F(ConnectionTest, SilentServerDoesNotHoldTheThread) {
+  ScriptServer::Options options;
+  options.silent_handshake = true;
+  ScriptServer server(options);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(0, connect_to(server));
+  EXPECT_EQ(3, TalvorError());
+  EXPECT_TRUE(server.wait_for_all_closed(15000));
+  testing::internal::GetCapturedStderr();
+  EXPECT_LE(server.command_connections(), 2);
+  EXPECT_EQ(0, active_com.load());
+}
+
 TEST_F(ConnectionTest, ProgressRepliesNeverReachTheCaller) {
   ScriptServer server;
   ASSERT_EQ(1, connect_to(server));

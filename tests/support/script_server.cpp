@@ -280,7 +280,9 @@ void ScriptServer::Impl::serve(Conn *c) {
     int code = req.code;
     record(std::move(req));
 
-    if (code == first_exchange_code) {
+    if (code == first_exchange_code && options.silent_handshake) {
+      continue;  // the client's own close ends the connection
+    } else if (code == first_exchange_code) {
       bool reject;
       {
         std::lock_guard<std::mutex> lock(mu);

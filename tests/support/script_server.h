@@ -58,6 +58,7 @@ class ScriptServer {
     int reject_first_exchange = 0;  // answer 211 with 0 this many times (closing each time)
     bool reject_version = false;    // answer 265 with 0
     bool listen_notify = true;      // accept the notify connection (false: the port refuses it)
+    bool silent_handshake = false;  // record the first exchange but never answer it
   };
 
   ScriptServer();
