@@ -267,6 +267,20 @@ int run_session(session *s) {
   return result;
 }
 
+// A session over the current channel and names, held by refs owners; it
+// takes over the channel's thread-side streams. Null when out of memory.
+session *new_session(int refs) {
+  session *s = new (std::nothrow) session();
+  if (!s) return nullptr;
+  s->refs = refs;
+  s->state = starting;
+  s->abandoned = false;
+  snprintf(s->server, sizeof s->server, "%s", server_name);
+  snprintf(s->notify, sizeof s->notify, "%s", notify_server_name);
+  s->ends = take_thread_ends();
+  return s;
+}
+
 int thread_entry(int *arg) {
   session *s = reinterpret_cast<session *>(arg);
   run_session(s);
@@ -277,14 +291,8 @@ int thread_entry(int *arg) {
 }  // namespace
 
 int create_server_task() {
-  session *s = new (std::nothrow) session();
+  session *s = new_session(2);  // one for `newest`, one for the thread
   if (!s) return -1;
-  s->refs = 2;
-  s->state = starting;
-  s->abandoned = false;
-  snprintf(s->server, sizeof s->server, "%s", server_name);
-  snprintf(s->notify, sizeof s->notify, "%s", notify_server_name);
-  s->ends = take_thread_ends();
   session *old;
   {
     std::lock_guard<std::mutex> lock(state_mutex);
@@ -326,14 +334,8 @@ int x_server(int *arg) {
 }
 
 int server(int) {
-  session *s = new (std::nothrow) session();
+  session *s = new_session(1);
   if (!s) return 0;
-  s->refs = 1;
-  s->state = starting;
-  s->abandoned = false;
-  snprintf(s->server, sizeof s->server, "%s", server_name);
-  snprintf(s->notify, sizeof s->notify, "%s", notify_server_name);
-  s->ends = take_thread_ends();
   int result = run_session(s);
   release(s);
   return result;
