@@ -18,7 +18,9 @@ enum {
 int is_sort_item(const char *piece) {
   const char *colon = strchr(piece, ':');
   if (!colon) return 0;
-  int direction = atoi(colon + 1);
+  // Read as atoi reads it, but a number beyond int stays beyond it instead
+  // of wrapping round to -1 or 1 on a 64-bit long.
+  long long direction = strtoll(colon + 1, nullptr, 10);
   return direction == 1 || direction == -1;
 }
 

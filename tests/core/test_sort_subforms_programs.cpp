@@ -51,7 +51,8 @@ TEST_F(SortTest, PicksTheSortItems) {
 }
 
 TEST_F(SortTest, NoSortItemGivesCode13AndSendsNothing) {
-  const char *rows[] = {nullptr, "", "NAME", "NAME:0;DATE:2;;", "NAME:x", ";"};
+  const char *rows[] = {nullptr, "", "NAME", "NAME:0;DATE:2;;", "NAME:x", ";",
+                        "NAME:4294967297;DATE:18446744073709551615"};
   for (const char *text : rows) {
     SCOPED_TRACE(text ? text : "(null)");
     server().clear();
