@@ -19,7 +19,7 @@ int split_address(char *copy, int ports[2]) {
   int found = 0;
   for (char *p = copy; *p && found < 2; ++p) {
     if (*p != ':') continue;
-    ports[found++] = atoi(p + 1);
+    ports[found++] = read_int(p + 1);
     *p = '\0';
   }
   return found;

@@ -1,6 +1,7 @@
 // The request/reply pattern shared by every operation.
 #include "core/request.h"
 
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -106,7 +107,7 @@ int read_number(int *value) {
     global_error = talvor_err_missing_block;
     return 0;
   }
-  *value = atoi(text);
+  *value = read_int(text);
   free(text);
   return 1;
 }
@@ -136,6 +137,13 @@ void send_follow_up(int application_id) {
   send_header(58, 1);
   send_number(application_id);
   read_reply(8);
+}
+
+int read_int(const char *text) {
+  long long value = strtoll(text, nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return (int)value;
 }
 
 int lowest_free_slot() {

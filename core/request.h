@@ -44,6 +44,10 @@ char *read_text_block();
 // The follow-up command 58 after a change; its reply must be 8 (else code 7).
 void send_follow_up(int application_id);
 
+// Reads a decimal number as atoi does (blanks, a sign, digits; 0 when none),
+// saturating at the int range instead of wrapping, as a 32-bit atoi does.
+int read_int(const char *text);
+
 // Lowest empty slot of ResultSet, or -1.
 int lowest_free_slot();
 // A new malloc'ed empty text.

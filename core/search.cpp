@@ -101,7 +101,7 @@ int log_in(int application_id, char *user, char *password) {
   if (!skip_block()) return 1;
   char *level = read_text_block();
   if (level) {
-    global_user_level = atoi(level);
+    global_user_level = read_int(level);
     free(level);
   }
   return 1;
@@ -133,7 +133,7 @@ int search_steps(char *application, char *form, int option1, int option2, char *
   int set_id = -1;  // a missing block leaves -1, and the search goes on
   char *set_text = read_text_block();
   if (set_text) {
-    set_id = atoi(set_text);
+    set_id = read_int(set_text);
     free(set_text);
   }
 

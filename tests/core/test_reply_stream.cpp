@@ -58,5 +58,24 @@ TEST_F(ReplyStreamTest, FewerBlocksThanNeededIsAMissingBlockNotAHang) {
   expect_only_probe_after(1);
 }
 
+// Numbers from the server are read as a 32-bit atoi reads them on every
+// platform: beyond int they saturate instead of wrapping round.
+TEST_F(ReplyStreamTest, NumbersBeyondIntSaturate) {
+  struct Case {
+    const char *block;
+    int result;
+  } cases[] = {
+      {"4294967297", 2147483647}, {"-4294967297", -2147483647 - 1}, {"  -12abc", -12}, {"x", 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.block);
+    int h = make_entry(1, 2, 3);
+    server().push(ok({c.block}));
+    EXPECT_EQ(c.result, TalvorTotal(h));
+    EXPECT_EQ(0, TalvorError());
+    free_slot(h);
+  }
+}
+
 }  // namespace
 }  // namespace opstest
