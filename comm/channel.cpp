@@ -3,6 +3,7 @@
 #include "comm/channel.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sched.h>
 #include <stdlib.h>
 #include <string.h>
@@ -155,7 +156,9 @@ int start_communications() {
       "Error: cannot create client / server communications pipe 2: ",
       "Error: cannot create client / server communications pipe 3: "};
   for (int i = 0; i < 3; ++i) {
-    if (pipe(fds[i]) != 0) {
+    // Close-on-exec: a child the host program starts must not hold the
+    // channel open.
+    if (pipe2(fds[i], O_CLOEXEC) != 0) {
       perror(messages[i]);
       for (int j = 0; j < i; ++j) {
         close(fds[j][0]);

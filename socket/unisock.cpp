@@ -241,7 +241,7 @@ int unix_socket::connect(long max_attempts, time_t timeout) {
   }
 
   for (;;) {
-    int s = ::socket(local ? AF_UNIX : AF_INET, SOCK_STREAM, 0);
+    int s = ::socket(local ? AF_UNIX : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) {
       errcode = errno;
       return 0;
@@ -301,7 +301,7 @@ int unix_socket::open(long listen_queue_size) {
     local_len = sizeof(sin);
   }
 
-  int s = ::socket(local ? AF_UNIX : AF_INET, SOCK_STREAM, 0);
+  int s = ::socket(local ? AF_UNIX : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) {
     errcode = errno;
     return 0;
@@ -489,7 +489,9 @@ socket_t *unix_socket::accept(long timeout) {
   }
   int s;
   do {
-    s = ::accept(fd, nullptr, nullptr);
+    // Every descriptor is close-on-exec, so a child the host starts never
+    // keeps a connection open after we close it.
+    s = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
   } while (s < 0 && errno == EINTR);
   if (s < 0) {
     errcode = errno;

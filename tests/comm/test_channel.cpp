@@ -1,5 +1,6 @@
 // Framing of channel headers and blocks on the in-process pipes, pinned to
 // the exact bytes, and the readers' handling of short or odd input.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
@@ -129,6 +130,13 @@ TEST_F(ChannelTest, EndOfStreamIsReportedNotDecoded) {
   int len = -1;
   EXPECT_EQ(nullptr, pipe_get_alloc(client_read_fp, &len));
   EXPECT_EQ(0, len);
+}
+
+TEST_F(ChannelTest, PipesAreCloseOnExec) {
+  for (FILE *f : {client_read_fp, client_write_fp, server_read_fp, server_write_fp, client_read_notify_fp,
+                  server_write_notify_fp}) {
+    EXPECT_TRUE(fcntl(fileno(f), F_GETFD) & FD_CLOEXEC);
+  }
 }
 
 TEST(StripLf, ReplacesEveryLineEnd) {

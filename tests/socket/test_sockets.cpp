@@ -458,6 +458,16 @@ TEST_P(SocketTest, AcceptedConnectionLingers) {
   EXPECT_EQ(l.l_linger, 10);
 }
 
+// A child process the host starts must not inherit a connection.
+TEST_P(SocketTest, DescriptorsAreCloseOnExec) {
+  LoopbackPair p(GetParam());
+  ASSERT_TRUE(p.ok());
+  for (socket_t *s : {p.client, p.server}) {
+    int flags = fcntl(static_cast<int>(s->MyGetActual()), F_GETFD);
+    EXPECT_TRUE(flags & FD_CLOEXEC);
+  }
+}
+
 namespace {
 
 struct ListenerCase {
