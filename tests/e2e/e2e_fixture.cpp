@@ -1,27 +1,18 @@
 // The fixture's data directory, server and client connection.
 #include "e2e/e2e_fixture.h"
 
-#include <dirent.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include "core/api.h"
+#include "support/temp_dir.h"
 
 namespace talvore2e {
 
 namespace {
 
-void remove_tree(const std::string &dir) {
-  DIR *d = opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (dirent *e = readdir(d)) {
-    std::string n = e->d_name;
-    if (n != "." && n != "..") unlink((dir + "/" + n).c_str());
-  }
-  closedir(d);
-  rmdir(dir.c_str());
-}
+using talvortest::remove_tree;
 
 // A writable copy for the library's char* parameters.
 std::vector<char> text(const std::string &s) {

@@ -1,7 +1,6 @@
 // The fixture's data directory, database and server.
 #include "server/server_fixture.h"
 
-#include <dirent.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 
 // The server's own user administration, as the command line uses it.
 #include "server/users.h"
+#include "support/temp_dir.h"
 
 namespace talvortest {
 
@@ -42,16 +42,7 @@ const char shop_sql[] =
     "CREATE TABLE memos (id INTEGER PRIMARY KEY, text TEXT);"
     "INSERT INTO memos VALUES (1, 'first');";
 
-void remove_tree(const std::string &dir) {
-  DIR *d = opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (dirent *e = readdir(d)) {
-    std::string n = e->d_name;
-    if (n != "." && n != "..") unlink((dir + "/" + n).c_str());
-  }
-  closedir(d);
-  rmdir(dir.c_str());
-}
+using talvortest::remove_tree;
 
 }  // namespace
 
