@@ -73,6 +73,18 @@ record_set *session_set(session &s, const app_context *app, const std::string &b
   return &it->second;
 }
 
+bool resolve(session &s, const request &req, size_t blocks, int min_level, app_context **app,
+             record_set **set, reply *r, size_t app_index) {
+  if (req.blocks.size() != blocks) {
+    *r = fail(reply_malformed);
+    return false;
+  }
+  *app = session_app(s, req.blocks[app_index], min_level, r);
+  if (*app == nullptr) return false;
+  *set = session_set(s, *app, req.blocks[app_index + 1], r);
+  return *set != nullptr;
+}
+
 int current_rowid(const record_set &set, int64_t *rowid) {
   if (set.current < 0 || static_cast<size_t>(set.current) >= set.rows.size()) return 0;
   *rowid = set.rows[static_cast<size_t>(set.current)];

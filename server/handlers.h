@@ -27,6 +27,11 @@ std::string num(long long n);
 app_context *session_app(session &s, const std::string &block, int min_level, reply *r);
 // A record set of this session and application, bound to a form.
 record_set *session_set(session &s, const app_context *app, const std::string &block, reply *r);
+// Checks that the request has exactly `blocks` blocks, then resolves the
+// application (at min_level) and the set of blocks app_index and
+// app_index + 1. False with the failure in *r.
+bool resolve(session &s, const request &req, size_t blocks, int min_level, app_context **app,
+             record_set **set, reply *r, size_t app_index = 0);
 // The rowid of the set's current record. 0 when there is none.
 int current_rowid(const record_set &set, int64_t *rowid);
 // 1 when another session holds the record at index i of the set.

@@ -5,12 +5,10 @@
 #include "server/server_shared.h"
 
 reply handle_program(session &s, const request &req) {
-  if (req.blocks.size() != 5) return fail(reply_malformed);
+  app_context *app;
+  record_set *set;
   reply r;
-  app_context *app = session_app(s, req.blocks[0], 2, &r);
-  if (app == nullptr) return r;
-  record_set *set = session_set(s, app, req.blocks[1], &r);
-  if (set == nullptr) return r;
+  if (!resolve(s, req, 5, 2, &app, &set, &r)) return r;
   long long flag;
   if (!block_int(req.blocks[4], &flag)) return fail(reply_malformed);
   std::string out;

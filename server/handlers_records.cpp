@@ -12,20 +12,6 @@ namespace {
 // An absent (NULL) value travels as a text whose first byte is ESC.
 const char absent_value[] = "\x1b";
 
-// Checks the block count, then resolves the application (at min_level) and
-// the set of blocks 0 and 1, or of blocks app_index and app_index + 1.
-bool resolve(session &s, const request &req, size_t blocks, int min_level, app_context **app,
-             record_set **set, reply *r, size_t app_index = 0) {
-  if (req.blocks.size() != blocks) {
-    *r = fail(reply_malformed);
-    return false;
-  }
-  *app = session_app(s, req.blocks[app_index], min_level, r);
-  if (*app == nullptr) return false;
-  *set = session_set(s, *app, req.blocks[app_index + 1], r);
-  return *set != nullptr;
-}
-
 // Runs one change statement on the current record of a set after checking
 // that no other session holds it.
 // The value, when there is one, is parameter 1 and the rowid follows it;

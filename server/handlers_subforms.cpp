@@ -39,12 +39,10 @@ reply new_set_reply(const record_set &set) {
 }  // namespace
 
 reply handle_subset(session &s, const request &req) {
-  if (req.blocks.size() != 3) return fail(reply_malformed);
+  app_context *app;
+  record_set *parent;
   reply r;
-  app_context *app = session_app(s, req.blocks[0], 0, &r);
-  if (app == nullptr) return r;
-  record_set *parent = session_set(s, app, req.blocks[1], &r);
-  if (parent == nullptr) return r;
+  if (!resolve(s, req, 3, 0, &app, &parent, &r)) return r;
   int64_t parent_row;
   if (!current_rowid(*parent, &parent_row)) return fail(reply_out_of_range);
   std::string child;
@@ -72,12 +70,10 @@ reply handle_subset(session &s, const request &req) {
 }
 
 reply handle_parent(session &s, const request &req) {
-  if (req.blocks.size() != 2) return fail(reply_malformed);
+  app_context *app;
+  record_set *child;
   reply r;
-  app_context *app = session_app(s, req.blocks[0], 0, &r);
-  if (app == nullptr) return r;
-  record_set *child = session_set(s, app, req.blocks[1], &r);
-  if (child == nullptr) return r;
+  if (!resolve(s, req, 2, 0, &app, &child, &r)) return r;
   int64_t child_row;
   if (!current_rowid(*child, &child_row)) return fail(reply_out_of_range);
   // A subset knows which parent it came from; any other set uses the
@@ -106,12 +102,10 @@ reply handle_parent(session &s, const request &req) {
 }
 
 reply handle_reparent(session &s, const request &req) {
-  if (req.blocks.size() != 4) return fail(reply_malformed);
+  app_context *app;
+  record_set *source;
   reply r;
-  app_context *app = session_app(s, req.blocks[0], 1, &r);
-  if (app == nullptr) return r;
-  record_set *source = session_set(s, app, req.blocks[1], &r);
-  if (source == nullptr) return r;
+  if (!resolve(s, req, 4, 1, &app, &source, &r)) return r;
   record_set *target = session_set(s, app, req.blocks[3], &r);
   if (target == nullptr) return r;
   int64_t row, new_parent;
