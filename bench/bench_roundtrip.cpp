@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "core/api.h"
-#include "core/state.h"
+#include "api.h"
+#include "state.h"
 #include "support/script_server.h"
 
 using talvortest::Reply;

@@ -1,5 +1,8 @@
 # Warnings and sanitizer flags for every target of the project.
 add_compile_options(-Wall -Wextra)
+if(TALVOR_WARNINGS_AS_ERRORS)
+  add_compile_options(-Werror)
+endif()
 
 if(TALVOR_SANITIZE)
   string(REPLACE ";" "," _talvor_san "${TALVOR_SANITIZE}")

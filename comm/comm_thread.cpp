@@ -1,19 +1,24 @@
 // The communications thread.
-#include "comm/comm_thread.h"
+#include "comm_thread.h"
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
+#include <string.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <new>
 
-#include "comm/channel.h"
-#include "comm/channel_io.h"
-#include "comm/wire.h"
-#include "core/state.h"
-#include "socket/sockio.h"
+#include "channel.h"
+#include "channel_io.h"
+#include "platform.h"
+#include "protocol.h"
+#include "sockio.h"
+#include "wire.h"
+
+char server_name[name_field_size];
+char notify_server_name[name_field_size];
+int client_is_local = 0;
+std::atomic<int> global_active_connection{0};
+std::atomic<int> active_com{0};
 
 namespace {
 
@@ -21,7 +26,7 @@ enum { connect_attempts = 10, connect_pause_seconds = 10, handshake_rejections =
 // A server that accepts but never answers the handshake must not hold the
 // thread for ever: each handshake reply is awaited this long.
 enum { handshake_reply_seconds = 10 };
-enum { reply_progress = 84, reply_ok = 8, command_disconnect = 1, command_disconnect_ack = 2 };
+enum { local_shutdown_pause_ms = 5000 };
 
 enum session_state { starting, serving, failed, ended };
 
@@ -36,16 +41,33 @@ struct session {
   char notify[name_field_size];
 };
 
-// Never destroyed: a detached thread may still use them while the process
-// runs its exit-time destructors.
-std::mutex &state_mutex = *new std::mutex;
-std::condition_variable &state_changed = *new std::condition_variable;
+// Statically initialised and never destroyed: a detached thread may still
+// use them while the process runs its exit-time destructors.
+platform_lock state_lock = PLATFORM_LOCK_INIT;
+platform_cond state_changed = PLATFORM_COND_INIT;
 session *newest;  // the session of the latest create_server_task
+
+// Holds state_lock for one scope.
+struct state_guard {
+  state_guard() { lock_acquire(&state_lock); }
+  ~state_guard() { lock_release(&state_lock); }
+  state_guard(const state_guard &) = delete;
+  state_guard &operator=(const state_guard &) = delete;
+};
+
+// Waits, holding state_lock, until done() or until timeout_ms have passed.
+// Returns done().
+template <typename Predicate>
+bool wait_state(int timeout_ms, Predicate done) {
+  long long deadline = monotonic_ms() + timeout_ms;
+  while (!done() && monotonic_ms() < deadline) cond_wait_until(&state_changed, &state_lock, deadline);
+  return done();
+}
 
 void release(session *s) {
   bool last;
   {
-    std::lock_guard<std::mutex> lock(state_mutex);
+    state_guard guard;
     last = --s->refs == 0;
   }
   if (last) delete s;
@@ -53,11 +75,11 @@ void release(session *s) {
 
 void set_state(session *s, session_state state, int active_delta) {
   {
-    std::lock_guard<std::mutex> lock(state_mutex);
+    state_guard guard;
     s->state = state;
     active_com += active_delta;
   }
-  state_changed.notify_all();
+  cond_broadcast(&state_changed);
 }
 
 socket_t *connect_to(const char *address) {
@@ -87,7 +109,7 @@ int exchange(socket_t *sock, int command, const char *text, int len) {
 }
 
 bool abandoned(session *s) {
-  std::lock_guard<std::mutex> lock(state_mutex);
+  state_guard guard;
   return s->abandoned;
 }
 
@@ -115,7 +137,7 @@ socket_t *open_command_connection(session *s) {
       drop(sock);
       return nullptr;
     }
-    if (exchange(sock, 211, "4", 2) != reply_ok) {
+    if (exchange(sock, command_hello, handshake_hello_text, sizeof handshake_hello_text) != reply_ok) {
       // Rejected (the server may be full): reconnect and try again.
       ++rejections;
       drop(sock);
@@ -123,7 +145,7 @@ socket_t *open_command_connection(session *s) {
       if (!sock || !sock->is_ok()) rejections = handshake_rejections;
       continue;
     }
-    if (exchange(sock, 265, "211", 4) == reply_ok) return sock;
+    if (exchange(sock, command_version, handshake_version_text, sizeof handshake_version_text) == reply_ok) return sock;
     // A version the server does not take will not change by asking again.
     fputs("Failed to connect to server - clients/server version missmatch.\n", stderr);
     drop(sock);
@@ -209,9 +231,7 @@ int relay(const channel_thread_ends &ends, socket_t *sock) {
     if (blocks == wire_broken) return 0;
     if (blocks == wire_no_memory) {
       // Never send half a command: drop what was queued and fail the call.
-      free(sock->buffer);
-      sock->buffer = nullptr;
-      sock->buffer_size = 0;
+      sock->discard_queue();
       channel_write_header(ends.write, &hServerWritePipeMutex, 0, 0, 0);
       continue;
     }
@@ -222,22 +242,13 @@ int relay(const channel_thread_ends &ends, socket_t *sock) {
       read_command_from_net(sock, &code, &count);
       return 1;
     }
-    if (command == command_disconnect_ack) {
-      channel_write_header(ends.write, &hServerWritePipeMutex, 0, command_disconnect_ack, 0);
-      sleep(5);
+    if (command == command_local_shutdown) {
+      channel_write_header(ends.write, &hServerWritePipeMutex, 0, reply_local_shutdown, 0);
+      sleep_ms(local_shutdown_pause_ms);
       return 1;
     }
     if (!forward_reply(ends, sock)) return 0;
   }
-}
-
-void close_ends(channel_thread_ends &ends) {
-  // Closing the reply end wakes a caller waiting for a reply with end of
-  // stream, which it reports as a failed reply instead of hanging.
-  if (ends.write) fclose(ends.write);
-  if (ends.read) fclose(ends.read);
-  if (ends.notify) fclose(ends.notify);
-  ends = channel_thread_ends{nullptr, nullptr, nullptr};
 }
 
 int run_session(session *s) {
@@ -247,7 +258,7 @@ int run_session(session *s) {
 
   bool serve = false;
   if (sock && notify) {
-    std::lock_guard<std::mutex> lock(state_mutex);
+    state_guard guard;
     serve = !s->abandoned;
     if (serve) {
       s->state = serving;
@@ -257,12 +268,12 @@ int run_session(session *s) {
   }
   int result = 0;
   if (serve) {
-    state_changed.notify_all();
+    cond_broadcast(&state_changed);
     result = relay(s->ends, sock);
   }
   drop(sock);
   drop(notify);
-  close_ends(s->ends);
+  close_thread_ends(&s->ends);
   set_state(s, serve ? ended : failed, serve ? -1 : 0);
   return result;
 }
@@ -295,15 +306,15 @@ int create_server_task() {
   if (!s) return -1;
   session *old;
   {
-    std::lock_guard<std::mutex> lock(state_mutex);
+    state_guard guard;
     old = newest;
     newest = s;
   }
   if (old) release(old);
   if (CreateTask(thread_entry, s) != 0) {
     // No thread will own the ends: close them here.
-    close_ends(s->ends);
-    std::lock_guard<std::mutex> lock(state_mutex);
+    close_thread_ends(&s->ends);
+    state_guard guard;
     s->state = failed;
     s->refs = 1;  // only `newest` holds it now
     return -1;
@@ -312,10 +323,10 @@ int create_server_task() {
 }
 
 int wait_for_thread_start(int timeout_ms) {
-  std::unique_lock<std::mutex> lock(state_mutex);
+  state_guard guard;
   session *s = newest;
   if (!s) return com_start_failed;
-  state_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [s] { return s->state != starting; });
+  wait_state(timeout_ms, [s] { return s->state != starting; });
   if (s->state == starting) {
     s->abandoned = true;
     return com_start_timed_out;
@@ -324,24 +335,16 @@ int wait_for_thread_start(int timeout_ms) {
 }
 
 int wait_for_threads_to_end(int timeout_ms) {
-  std::unique_lock<std::mutex> lock(state_mutex);
-  return state_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [] { return active_com <= 0; });
+  state_guard guard;
+  return wait_state(timeout_ms, [] { return active_com <= 0; });
 }
 
-int x_server(int *arg) {
-  server(*arg);
-  return 0;
-}
+int connection_serving() { return active_com.load() > 0 && channel_is_open(); }
 
-int server(int) {
+int serve_current_channel() {
   session *s = new_session(1);
   if (!s) return 0;
   int result = run_session(s);
   release(s);
   return result;
-}
-
-void sig_int(int signal) {
-  printf("CAUGHT SIGNAL %d\n", signal);
-  exit(0);
 }

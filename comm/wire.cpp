@@ -1,13 +1,13 @@
 // Frames on the command connection: headers, length-prefixed blocks and the
 // END_OF_LIST marker, and the functions that move them over a socket_t.
-#include "comm/wire.h"
+#include "wire.h"
 
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "socket/sockio.h"
+#include "sockio.h"
 
 const char END_OF_LIST[end_of_list_size] = "0?432984_|_END_OF_LIST";
 
@@ -45,42 +45,26 @@ int has_number(const char *p, int n) {
   return i < n && p[i] >= '0' && p[i] <= '9';
 }
 
-// Reads and drops n bytes so the stream stays in step. 1 when all arrived.
-int discard(socket_t *sock, long long n) {
-  char scratch[4096];
-  while (n > 0) {
-    size_t chunk = n > static_cast<long long>(sizeof(scratch)) ? sizeof(scratch)
-                                                                : static_cast<size_t>(n);
-    if (!sock->read(scratch, chunk)) return 0;
-    n -= static_cast<long long>(chunk);
-  }
-  return 1;
-}
-
-// Reads one length field. 1 with *len set, 0 when the read failed or the
-// length is impossible (a broken stream).
-int read_block_length(socket_t *sock, int *len) {
-  char field[block_length_field_size];
-  memset(field, 0, sizeof(field));
-  *len = 0;
-  if (!sock->read(field, sizeof(field))) return 0;
-  return decode_block_length(field, len);
-}
-
 }  // namespace
 
 // ---- pure encoders and decoders ----
 
+namespace {
+// Writes "%d" of value into a field of field_size bytes that already holds
+// zeros. The field keeps its NUL: a value too long for it is cut rather than
+// spilling into the next field.
+void put_number(char *field, int field_size, int value) {
+  char text[16];
+  int len = snprintf(text, sizeof(text), "%d", value);
+  if (len > field_size - 1) len = field_size - 1;
+  memcpy(field, text, static_cast<size_t>(len));
+}
+}  // namespace
+
 void encode_command_header(char out[command_header_size], int command, int count) {
-  char code_text[16];
-  char count_text[16];
   memset(out, 0, command_header_size);
-  // Each field keeps its NUL; a value too long for it is cut rather than
-  // spilling into the next field.
-  snprintf(code_text, sizeof(code_text), "%d", command);
-  snprintf(count_text, sizeof(count_text), "%d", count);
-  strncpy(out + command_code_offset, code_text, code_field_size - 1);
-  strncpy(out + command_count_offset, count_text, count_field_size - 1);
+  put_number(out + command_code_offset, code_field_size, command);
+  put_number(out + command_count_offset, count_field_size, count);
 }
 
 int decode_command_header(const char in[command_header_size], int *command, int *count) {
@@ -112,6 +96,28 @@ int is_end_of_list(const char *data, int len) {
 }
 
 // ---- socket operations ----
+
+// Reads and drops n bytes so the stream stays in step. 1 when all arrived.
+int wire_discard(socket_t *sock, long long n) {
+  char scratch[4096];
+  while (n > 0) {
+    size_t chunk = n > static_cast<long long>(sizeof(scratch)) ? sizeof(scratch)
+                                                                : static_cast<size_t>(n);
+    if (!sock->read(scratch, chunk)) return 0;
+    n -= static_cast<long long>(chunk);
+  }
+  return 1;
+}
+
+// Reads one length field. 1 with *len set, 0 when the read failed or the
+// length is impossible (a broken stream).
+int wire_read_length(socket_t *sock, int *len) {
+  char field[block_length_field_size];
+  memset(field, 0, sizeof(field));
+  *len = 0;
+  if (!sock->read(field, sizeof(field))) return 0;
+  return decode_block_length(field, len);
+}
 
 int write_command_to_net(socket_t *sock, int command, int count) {
   char header[command_header_size];
@@ -154,10 +160,10 @@ int s_read_block(socket_t *sock, char **data, int *len) {
   *data = nullptr;
   *len = 0;
   int n;
-  if (!read_block_length(sock, &n)) return wire_broken;
+  if (!wire_read_length(sock, &n)) return wire_broken;
   // At least one byte so a block of length 0 still gets a real buffer.
   char *buf = static_cast<char *>(malloc(n > 0 ? static_cast<size_t>(n) : 1));
-  if (buf == nullptr) return discard(sock, n) ? wire_no_memory : wire_broken;
+  if (buf == nullptr) return wire_discard(sock, n) ? wire_no_memory : wire_broken;
   memset(buf, 0xFF, n > 0 ? static_cast<size_t>(n) : 1);
   if (n > 0 && !sock->read(buf, static_cast<size_t>(n))) {
     free(buf);
@@ -166,28 +172,4 @@ int s_read_block(socket_t *sock, char **data, int *len) {
   *data = buf;
   *len = n;
   return wire_ok;
-}
-
-char *s_read_alloc(socket_t *sock, int *len) {
-  char *data;
-  int n;
-  s_read_block(sock, &data, &n);
-  *len = n;
-  return data;
-}
-
-int s_read(socket_t *sock, char *buf, int size) {
-  if (buf != nullptr && size > 0) buf[0] = '\0';
-  int len;
-  if (!read_block_length(sock, &len)) return 0;
-  int n = len;
-  if (n > size) n = size;
-  if (n < 0 || buf == nullptr) n = 0;
-  if ((n > 0 && !sock->read(buf, static_cast<size_t>(n))) ||
-      !discard(sock, static_cast<long long>(len) - n)) {
-    // A block that did not arrive whole leaves an empty text, not a part.
-    if (buf != nullptr && size > 0) buf[0] = '\0';
-    return 0;
-  }
-  return n;
 }

@@ -8,6 +8,8 @@
 
 #include <stddef.h>
 
+#include "talvor/export.h"
+
 class socket_t;
 
 enum {
@@ -47,14 +49,14 @@ int is_end_of_list(const char *data, int len);
 // ---- socket operations ----
 
 // Queues a command header on sock. Returns buffered_write's result.
-int write_command_to_net(socket_t *sock, int command, int count);
+TALVOR_EXPORT int write_command_to_net(socket_t *sock, int command, int count);
 // Reads one 26-byte header. Returns 1 with code and count stored, or 0 when
 // the read failed (code and count are then 0: nothing stale is decoded) or
 // the header holds no numbers (stored as decoded, 0 where no number was).
-int read_command_from_net(socket_t *sock, int *command, int *count);
+TALVOR_EXPORT int read_command_from_net(socket_t *sock, int *command, int *count);
 // Queues one block: "%10d" of len (raised to 1 when 0 or less), then len
 // bytes of data. Returns buffered_write's result, 0 when out of memory.
-int s_write(socket_t *sock, char *data, int len);
+TALVOR_EXPORT int s_write(socket_t *sock, char *data, int len);
 
 // Outcome of a block read, for callers that must tell the cases apart.
 enum wire_status {
@@ -65,12 +67,10 @@ enum wire_status {
 // Reads one block into a new buffer of exactly its length (caller frees).
 // On wire_ok *data is non-null (also for length 0); otherwise null, *len 0.
 int s_read_block(socket_t *sock, char **data, int *len);
-// The same read, reporting only null for every failure (*len 0). A block of
-// length 0 gives a non-null zero-length buffer.
-char *s_read_alloc(socket_t *sock, int *len);
-// Reads one block into buf: n = min(length, size) bytes, buf[0] = NUL first.
-// The part of the payload beyond size is read and dropped so the stream
-// stays in step. Returns n, 0 for an empty or failed block.
-int s_read(socket_t *sock, char *buf, int size);
+// Reads one length field. 1 with *len set, 0 when the read failed or the
+// length is impossible (a broken stream).
+int wire_read_length(socket_t *sock, int *len);
+// Reads and drops n bytes so the stream stays in step. 1 when all arrived.
+int wire_discard(socket_t *sock, long long n);
 
 #endif

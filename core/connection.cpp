@@ -3,15 +3,16 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "comm/channel.h"
-#include "comm/comm_thread.h"
-#include "core/api.h"
-#include "core/request.h"
-#include "core/state.h"
+#include "channel.h"
+#include "comm_thread.h"
+#include "api.h"
+#include "request.h"
+#include "protocol.h"
+#include "state.h"
 
 namespace {
 
-enum { default_port = 20000, wait_ms = 10000, command_disconnect = 1 };
+enum { default_port = 20000, wait_ms = 10000 };
 
 // Splits "host[:port[:port]]" in place: the host ends at the first ':',
 // each port is read as atoi reads it. Returns the number of ports (0..2).
@@ -83,7 +84,7 @@ void TalvorInnerDisconnect() {
     return;
   }
   global_error = talvor_ok;
-  write_command_to_pipe(client_write_fp, command_disconnect, 0, nullptr);
+  channel_send_header(command_disconnect, 0);
   if (!wait_for_threads_to_end(wait_ms)) global_error = talvor_err_thread_still_running;
   stop_communications();
   forget_reply();

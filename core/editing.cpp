@@ -1,7 +1,7 @@
 // Record editing: adding a record to the set's form, taking the current
 // record out of the set, deleting it.
-#include "core/api.h"
-#include "core/request.h"
+#include "api.h"
+#include "request.h"
 
 // Adds a new record (needs level 1); outcome in global_error.
 void TalvorInnerCreateNewRecord(int handle) {
@@ -9,11 +9,11 @@ void TalvorInnerCreateNewRecord(int handle) {
   if (!require_level(1)) return;
   ResultSetEntry *entry = require_entry(handle);
   if (!entry || !require_connection()) return;
-  send_header(272, 3);
+  send_header(command_create_record, 3);
   send_number(entry->application_id);
   send_number(entry->set_id);
   send_number(entry->form_id);
-  if (!read_reply(8)) return;
+  if (!read_reply(reply_ok)) return;
   send_follow_up(entry->application_id);
 }
 
@@ -22,10 +22,10 @@ void TalvorInnerRemoveRecord(int handle) {
   global_error = talvor_ok;
   ResultSetEntry *entry = require_entry(handle);
   if (!entry || !require_connection()) return;
-  send_header(78, 2);
+  send_header(command_remove_record, 2);
   send_number(entry->application_id);
   send_number(entry->set_id);
-  read_reply(8);
+  read_reply(reply_ok);
 }
 
 // Deletes the current record (needs level 2) and stores the lock state the
@@ -35,10 +35,10 @@ void TalvorInnerDeleteRecord(int handle) {
   if (!require_level(2)) return;
   ResultSetEntry *entry = require_entry(handle);
   if (!entry || !require_connection()) return;
-  send_header(40, 2);
+  send_header(command_delete_record, 2);
   send_number(entry->application_id);
   send_number(entry->set_id);
   int unused = 0, locked = 0;
-  if (!read_reply(8) || !read_number(&unused) || !read_number(&locked)) return;
+  if (!read_reply(reply_ok) || !read_number(&unused) || !read_number(&locked)) return;
   entry->locked = locked;
 }

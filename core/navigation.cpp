@@ -1,19 +1,19 @@
 // Record navigation: counting the records of a result set, moving to one,
 // asking the server which one is current, and the lock state of the current
 // record. Positions count from 1 here and from 0 on the wire.
-#include "core/api.h"
-#include "core/request.h"
+#include "api.h"
+#include "request.h"
 
 // Number of records as the server reports it, or -1 (code in global_error).
 int TalvorInnerTotal(int handle) {
   global_error = talvor_ok;
   ResultSetEntry *entry = require_entry(handle);
   if (!entry || !require_connection()) return -1;
-  send_header(59, 2);
+  send_header(command_total, 2);
   send_number(entry->application_id);
   send_number(entry->set_id);
   int total = 0;
-  if (!read_reply(8) || !read_number(&total)) return -1;
+  if (!read_reply(reply_ok) || !read_number(&total)) return -1;
   return total;
 }
 
@@ -30,12 +30,12 @@ void TalvorInnerSetCurrentPosition(int handle, int position) {
   }
   if (!require_connection()) return;
   entry->previous_position = entry->position;
-  send_header(86, 3);
+  send_header(command_set_position, 3);
   send_number(entry->application_id);
   send_number(entry->set_id);
   send_number(position - 1);
   int locked = 0;
-  if (!read_reply(8) || !read_number(&locked)) return;
+  if (!read_reply(reply_ok) || !read_number(&locked)) return;
   entry->locked = locked;
   entry->position = position;
 }
@@ -45,11 +45,11 @@ int TalvorInnerGetCurrentPosition(int handle) {
   global_error = talvor_ok;
   ResultSetEntry *entry = require_entry(handle);
   if (!entry || !require_connection()) return -1;
-  send_header(273, 2);
+  send_header(command_get_position, 2);
   send_number(entry->application_id);
   send_number(entry->set_id);
   int position = 0;
-  if (!read_reply(8) || !read_number(&position)) return -1;
+  if (!read_reply(reply_ok) || !read_number(&position)) return -1;
   return position + 1;
 }
 

@@ -2,8 +2,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/api.h"
-#include "core/request.h"
+#include "api.h"
+#include "request.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ char *TalvorInnerRunProgram(int handle, char *program, char *argument, int flag)
     global_error = talvor_err_memory;
     return empty_text();
   }
-  send_header(313, 5);
+  send_header(command_run_program, 5);
   send_number(entry->application_id);
   send_number(entry->set_id);
   send_text(block);
@@ -44,7 +44,7 @@ char *TalvorInnerRunProgram(int handle, char *program, char *argument, int flag)
   free(block);
 
   char *result = nullptr;
-  if (read_reply(8)) {
+  if (read_reply(reply_ok)) {
     result = read_text_block();
     if (!result) global_error = talvor_err_missing_block;
     // A failed follow-up overrides a missing block: both are failures, and

@@ -2,11 +2,11 @@
 // arguments and hands back the result unchanged.
 #include <type_traits>
 
-#include "core/api.h"
+#include "api.h"
 
 #define TALVOR_API(result, name, parameters, arguments) \
   result Talvor##name parameters { return TalvorInner##name arguments; }
-#include "core/api_list.h"
+#include "api_list.h"
 
 // The list and the chief header must declare the same functions: a
 // difference would otherwise define an overload and leave a name undefined.
@@ -14,4 +14,4 @@
   static_assert(std::is_same<decltype(&Talvor##name), result(*) parameters>::value &&           \
                     std::is_same<decltype(&TalvorInner##name), result(*) parameters>::value,    \
                 "Talvor" #name " differs from its declaration");
-#include "core/api_list.h"
+#include "api_list.h"

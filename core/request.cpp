@@ -1,12 +1,13 @@
 // The request/reply pattern shared by every operation.
-#include "core/request.h"
+#include "request.h"
 
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "comm/channel.h"
-#include "comm/wire.h"
+#include "channel.h"
+#include "comm_thread.h"
+#include "wire.h"
 
 int require_level(int needed) {
   if (global_user_level >= needed) return 1;
@@ -27,7 +28,7 @@ ResultSetEntry *require_entry(int handle) {
 }
 
 int require_connection() {
-  if (active_com.load() > 0 && client_write_fp && client_read_fp) return 1;
+  if (connection_serving()) return 1;
   global_error = talvor_err_not_connected;
   return 0;
 }
@@ -45,7 +46,7 @@ void drain_reply() {
   while (reply_blocks_left != 0) {
     char *data = nullptr;
     int len = 0;
-    if (pipe_read_block(client_read_fp, &data, &len) == wire_broken) {
+    if (channel_receive_block(&data, &len) == wire_broken) {
       reply_blocks_left = 0;
       return;
     }
@@ -61,10 +62,10 @@ void forget_reply() { reply_blocks_left = 0; }
 
 void send_header(int command, int count) {
   drain_reply();
-  write_command_to_pipe(client_write_fp, command, count, nullptr);
+  channel_send_header(command, count);
 }
 
-void send_text(const char *text) { pipe_print(client_write_fp, const_cast<char *>(text), nullptr); }
+void send_text(const char *text) { channel_send_text(text); }
 
 void send_number(int value) {
   char text[16];
@@ -77,7 +78,7 @@ void send_end_of_list() { send_text(END_OF_LIST); }
 int read_reply(int expected1, int expected2, int *code, int *count) {
   int c = 0, n = 0;
   drain_reply();
-  if (read_command_from_pipe(client_read_fp, &c, &n, nullptr) == 0) reply_blocks_left = n < 0 ? open_list : n;
+  if (channel_receive_header(&c, &n) == 0) reply_blocks_left = n < 0 ? open_list : n;
   if (code) *code = c;
   if (count) *count = n;
   if (c == expected1 || (expected2 != -1 && c == expected2)) return 1;
@@ -90,7 +91,7 @@ char *read_block(int *len) {
   if (reply_blocks_left == 0) return nullptr;
   char *data = nullptr;
   int n = 0;
-  int status = pipe_read_block(client_read_fp, &data, &n);
+  int status = channel_receive_block(&data, &n);
   if (status == wire_broken) {
     reply_blocks_left = 0;
     return nullptr;
@@ -134,9 +135,9 @@ char *read_text_block() {
 }
 
 void send_follow_up(int application_id) {
-  send_header(58, 1);
+  send_header(command_follow_up, 1);
   send_number(application_id);
-  read_reply(8);
+  read_reply(reply_ok);
 }
 
 int read_int(const char *text) {

@@ -6,7 +6,8 @@
 #ifndef TALVOR_CORE_REQUEST_H
 #define TALVOR_CORE_REQUEST_H
 
-#include "core/state.h"
+#include "protocol.h"
+#include "state.h"
 
 // Level check: 1 when global_user_level >= needed, else code 15 and 0.
 int require_level(int needed);

@@ -4,9 +4,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/api.h"
-#include "core/request.h"
-#include "core/scramble_key.h"
+#include "api.h"
+#include "request.h"
+#include "protocol.h"
 
 namespace {
 
@@ -56,14 +56,14 @@ void send_search_items(const char *first, int items) {
 // Opens the application. 1 with *application_id set; 0 when the search ends
 // (the code is 0 for a reply that is neither 43 nor 144).
 int open_application(char *application, int *application_id) {
-  send_header(3, 2);
+  send_header(command_open_application, 2);
   send_text(application);
   send_text("0");
   int code = 0, count = 0;
-  if (!read_reply(43, 144, &code, &count)) {
+  if (!read_reply(reply_number, reply_application, &code, &count)) {
     // A refusal to open is not an error of this call: the search just ends.
     global_error = talvor_ok;
-    if (code == 123 && count > 0) skip_block();
+    if (code == reply_search_ended && count > 0) skip_block();
     return 0;
   }
   if (!read_number(application_id)) return 0;
@@ -88,12 +88,12 @@ int log_in(int application_id, char *user, char *password) {
   } else {
     user = nullptr;  // both travel as empty texts
   }
-  send_header(167, 3);
+  send_header(command_login, 3);
   send_number(application_id);
   send_text(user);
   send_text(scrambled);
   free(scrambled);
-  if (!read_reply(8)) {
+  if (!read_reply(reply_ok)) {
     global_error = talvor_err_login;
     return 0;
   }
@@ -117,19 +117,19 @@ int search_steps(char *application, char *form, int option1, int option2, char *
   char *first_item = nullptr;
   int items = cut_search_items(items_text, &first_item);
 
-  send_header(75, 2);
+  send_header(command_find_form, 2);
   send_number(application_id);
   send_text(form);
   int form_id = 0;
-  if (!read_reply(43) || !read_number(&form_id)) return -1;
+  if (!read_reply(reply_number) || !read_number(&form_id)) return -1;
   if (form_id == -1) {
     global_error = talvor_err_no_such_form;
     return -1;
   }
 
-  send_header(109, 1);
+  send_header(command_allocate_set, 1);
   send_number(application_id);
-  if (!read_reply(43)) return -1;
+  if (!read_reply(reply_number)) return -1;
   int set_id = -1;  // a missing block leaves -1, and the search goes on
   char *set_text = read_text_block();
   if (set_text) {
@@ -137,13 +137,13 @@ int search_steps(char *application, char *form, int option1, int option2, char *
     free(set_text);
   }
 
-  send_header(47, 3);
+  send_header(command_bind_set, 3);
   send_number(application_id);
   send_number(set_id);
   send_number(form_id);
-  if (!read_reply(8)) return -1;
+  if (!read_reply(reply_ok)) return -1;
 
-  send_header(54, -1);
+  send_header(command_search, -1);
   send_number(application_id);
   send_number(form_id);
   send_number(set_id);
@@ -155,7 +155,7 @@ int search_steps(char *application, char *form, int option1, int option2, char *
   send_search_items(first_item, items);
   send_end_of_list();
   int unused = 0, locked = 0;
-  if (!read_reply(8) || !read_number(&unused) || !read_number(&locked)) return -1;
+  if (!read_reply(reply_ok) || !read_number(&unused) || !read_number(&locked)) return -1;
 
   int slot = lowest_free_slot();
   if (slot < 0) {
@@ -213,13 +213,13 @@ void TalvorInnerClose(int handle) {
   if (!entry || !require_connection()) return;
   // The move back reports its own code, which stays; the close goes on.
   if (entry->previous_position > 0) TalvorInnerSetCurrentPosition(handle, entry->previous_position);
-  send_header(299, 5);
+  send_header(command_close_set, 5);
   send_number(entry->application_id);
   send_number(entry->set_id);
   send_number(1);
   send_number(-1);
   send_text("");
-  if (!read_reply(8)) return;
+  if (!read_reply(reply_ok)) return;
   free(entry);
   ResultSet[handle] = nullptr;
 }

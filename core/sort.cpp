@@ -2,9 +2,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/api.h"
-#include "core/request.h"
-#include "util/stringarray.h"
+#include "api.h"
+#include "request.h"
+#include "stringarray.h"
 
 namespace {
 
@@ -53,14 +53,14 @@ void TalvorInnerSort(int handle, char *sort_text) {
   if (count == 0) {
     global_error = talvor_err_no_sort_item;
   } else if (require_connection()) {
-    send_header(85, -1);
+    send_header(command_sort, -1);
     send_number(entry->application_id);
     send_number(entry->set_id);
     send_number(count);
     for (int i = 0; i < count; ++i) send_text(items[i]);
     send_end_of_list();
     int unused = 0;
-    if (read_reply(8)) read_number(&unused);
+    if (read_reply(reply_ok)) read_number(&unused);
   }
 
   for (int i = 0; i < count; ++i) free(items[i]);

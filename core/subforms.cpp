@@ -2,8 +2,8 @@
 // of its parent, and moving the current record under another parent.
 #include <stdlib.h>
 
-#include "core/api.h"
-#include "core/request.h"
+#include "api.h"
+#include "request.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ int open_related_set(int handle, int command, bool with_subset, char *subset_nam
   send_number(source->set_id);
   if (with_subset) send_text(subset_name);
   int set_id = 0, form_id = 0;
-  if (!read_reply(8) || !read_number(&set_id) || !read_number(&form_id)) return -1;
+  if (!read_reply(reply_ok) || !read_number(&set_id) || !read_number(&form_id)) return -1;
 
   int slot = lowest_free_slot();
   if (slot < 0) {
@@ -47,11 +47,11 @@ int open_related_set(int handle, int command, bool with_subset, char *subset_nam
 
 // Handle of the result set of subset_name of the current record, or -1.
 int TalvorInnerSubSet(int handle, char *subset_name) {
-  return open_related_set(handle, 314, true, subset_name);
+  return open_related_set(handle, command_subset, true, subset_name);
 }
 
 // Handle of the result set of the current record's parent, or -1.
-int TalvorInnerParent(int handle) { return open_related_set(handle, 318, false, nullptr); }
+int TalvorInnerParent(int handle) { return open_related_set(handle, command_parent, false, nullptr); }
 
 // Moves the current record of handle under the target set's record (needs
 // level 1); outcome in global_error.
@@ -62,11 +62,11 @@ void TalvorInnerReparent(int handle, char *subset_name, int target) {
   if (!entry) return;
   ResultSetEntry *target_entry = require_entry(target);
   if (!target_entry || !require_connection()) return;
-  send_header(274, 4);
+  send_header(command_reparent, 4);
   send_number(entry->application_id);
   send_number(entry->set_id);
   send_text(subset_name);
   send_number(target_entry->set_id);
-  if (!read_reply(8)) return;
+  if (!read_reply(reply_ok)) return;
   send_follow_up(entry->application_id);
 }

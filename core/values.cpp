@@ -1,9 +1,9 @@
 // Field values of the current record: reading one and writing one.
 #include <stdlib.h>
 
-#include "core/api.h"
-#include "core/request.h"
-#include "util/stringarray.h"
+#include "api.h"
+#include "request.h"
+#include "stringarray.h"
 
 namespace {
 const char absent_value_mark = 27;  // ESC: the field has no value
@@ -16,12 +16,12 @@ char *TalvorInnerGetValue(int handle, char *field) {
   global_error = talvor_ok;
   ResultSetEntry *entry = require_entry(handle);
   if (!entry || !require_connection()) return empty_text();
-  send_header(56, 4);
+  send_header(command_get_value, 4);
   send_number(entry->application_id);
   send_number(entry->set_id);
   send_number(0);
   send_text(field);
-  if (!read_reply(57)) return empty_text();
+  if (!read_reply(reply_value)) return empty_text();
   // All three blocks are read even when one is missing, so the reply is
   // consumed whole.
   int unused = 0;
@@ -46,7 +46,7 @@ void TalvorInnerSetValue(int handle, char *field, char *value) {
   if (!require_level(1)) return;
   ResultSetEntry *entry = require_entry(handle);
   if (!entry || !require_connection()) return;
-  send_header(48, -1);
+  send_header(command_set_value, -1);
   send_number(1);
   strip_leading_trailing_spaces(value);
   send_number(entry->application_id);
@@ -54,6 +54,6 @@ void TalvorInnerSetValue(int handle, char *field, char *value) {
   send_text(field);
   send_text(value);
   send_end_of_list();
-  if (!read_reply(8)) return;
+  if (!read_reply(reply_ok)) return;
   send_follow_up(entry->application_id);
 }

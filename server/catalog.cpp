@@ -1,5 +1,5 @@
 // Applications, form ids and record locks, under one mutex.
-#include "server/catalog.h"
+#include "catalog.h"
 
 #include <sys/stat.h>
 

@@ -1,13 +1,13 @@
 // Application databases of a session.
-#include "server/database.h"
+#include "database.h"
 
 #include <sqlite3.h>
 #include <string.h>
 
-#include "server/reply_codes.h"
-#include "server/schema.h"
-#include "server/server_shared.h"
-#include "server/session.h"
+#include "reply_codes.h"
+#include "schema.h"
+#include "server_shared.h"
+#include "session.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include "server/server.h"
-#include "server/users.h"
+#include "server.h"
+#include "users.h"
 
 const demo_user demo_users[3] = {
     {"viewer", "look-only", 0},

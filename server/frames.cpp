@@ -1,10 +1,10 @@
 // Reading whole requests and writing whole replies over socket_t.
-#include "server/frames.h"
+#include "frames.h"
 
 #include <string.h>
 
-#include "comm/wire.h"
-#include "socket/sockio.h"
+#include "wire.h"
+#include "sockio.h"
 
 namespace {
 

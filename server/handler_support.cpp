@@ -1,10 +1,10 @@
 // Replies and the lookups every handler starts with.
 #include <stdio.h>
 
-#include "server/catalog.h"
-#include "server/handlers.h"
-#include "server/reply_codes.h"
-#include "server/server_shared.h"
+#include "catalog.h"
+#include "handlers.h"
+#include "reply_codes.h"
+#include "server_shared.h"
 
 reply fail(int code) {
   reply r;

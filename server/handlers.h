@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "server/frames.h"
-#include "server/session.h"
+#include "frames.h"
+#include "session.h"
 
 // ---- replies ----
 reply fail(int code);

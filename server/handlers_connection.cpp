@@ -3,12 +3,12 @@
 
 #include <vector>
 
-#include "core/scramble_key.h"
-#include "server/database.h"
-#include "server/handlers.h"
-#include "server/reply_codes.h"
-#include "server/server_shared.h"
-#include "server/users.h"
+#include "protocol.h"
+#include "database.h"
+#include "handlers.h"
+#include "reply_codes.h"
+#include "server_shared.h"
+#include "users.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ bool single_text(const request &req, const char *expected) {
 }  // namespace
 
 reply handle_first_exchange(session &s, const request &req, bool *end) {
-  if (!single_text(req, "4")) return fail(reply_bad_version);
+  if (!single_text(req, handshake_hello_text)) return fail(reply_bad_version);
   if (!s.greeted) {
     if (!s.shared->take_client_slot()) {
       // The client closes this connection and tries a new one.
@@ -34,7 +34,7 @@ reply handle_first_exchange(session &s, const request &req, bool *end) {
 
 reply handle_version(session &s, const request &req) {
   if (!s.greeted) return fail(reply_no_handshake);
-  if (!single_text(req, "211")) return fail(reply_bad_version);
+  if (!single_text(req, handshake_version_text)) return fail(reply_bad_version);
   s.handshake_done = true;
   return ok_reply();
 }

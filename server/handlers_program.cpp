@@ -1,8 +1,8 @@
 // Command 313: running a server program.
-#include "server/handlers.h"
-#include "server/program.h"
-#include "server/reply_codes.h"
-#include "server/server_shared.h"
+#include "handlers.h"
+#include "program.h"
+#include "reply_codes.h"
+#include "server_shared.h"
 
 reply handle_program(session &s, const request &req) {
   app_context *app;

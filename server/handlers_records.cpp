@@ -1,11 +1,11 @@
 // Navigation, field values and record edits.
 #include <sqlite3.h>
 
-#include "server/database.h"
-#include "server/handlers.h"
-#include "server/reply_codes.h"
-#include "server/schema.h"
-#include "server/server_shared.h"
+#include "database.h"
+#include "handlers.h"
+#include "reply_codes.h"
+#include "schema.h"
+#include "server_shared.h"
 
 namespace {
 

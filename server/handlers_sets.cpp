@@ -3,12 +3,12 @@
 
 #include <unordered_set>
 
-#include "server/database.h"
-#include "server/handlers.h"
-#include "server/reply_codes.h"
-#include "server/schema.h"
-#include "server/search_items.h"
-#include "server/server_shared.h"
+#include "database.h"
+#include "handlers.h"
+#include "reply_codes.h"
+#include "schema.h"
+#include "search_items.h"
+#include "server_shared.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Binding the listeners and tuning accepted connections.
-#include "server/listener.h"
+#include "listener.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -10,7 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "socket/unisock.h"
+#include "unisock.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <iostream>
 #include <string>
 
-#include "server/catalog.h"
-#include "server/server.h"
+#include "catalog.h"
+#include "server.h"
 
 namespace {
 

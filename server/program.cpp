@@ -1,6 +1,6 @@
 // Running server programs under an authorizer, a time limit and an output
 // limit.
-#include "server/program.h"
+#include "program.h"
 
 #include <sqlite3.h>
 #include <strings.h>
@@ -10,11 +10,11 @@
 #include <memory>
 #include <vector>
 
-#include "server/database.h"
-#include "server/reply_codes.h"
-#include "server/schema.h"
-#include "server/server_shared.h"
-#include "server/session.h"
+#include "database.h"
+#include "reply_codes.h"
+#include "schema.h"
+#include "server_shared.h"
+#include "session.h"
 
 namespace {
 

@@ -1,19 +1,17 @@
 // Reply codes the server answers with.
 //
-// 8, 43, 57 and 84 are what the client expects (acknowledgement, number,
-// field value, progress). Every failure uses a code of its own so a raw
+// The codes the client expects (acknowledgement 8, number 43, field value
+// 57, progress 84) are the protocol's own, in protocol.h. Every failure
+// uses a code of its own so a raw
 // client or a log can tell them apart; the client itself only sees "not the
 // code it expected". Failure replies never carry blocks: the client reads
 // no block of an unexpected reply, so any block would put it out of step.
 #ifndef TALVOR_SERVER_REPLY_CODES_H
 #define TALVOR_SERVER_REPLY_CODES_H
 
-enum reply_code {
-  reply_ok = 8,
-  reply_number = 43,
-  reply_value = 57,
-  reply_progress = 84,
+#include "protocol.h"
 
+enum server_failure_code {
   reply_too_many_clients = 90,  // first exchange refused: every client slot is taken
   reply_bad_version = 91,       // handshake text or protocol version not supported
   reply_no_handshake = 92,      // a command before the handshake

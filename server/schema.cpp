@@ -1,6 +1,6 @@
 // Schema lookups through SQLite's table-valued pragma functions, with the
 // names bound as parameters.
-#include "server/schema.h"
+#include "schema.h"
 
 #include <sqlite3.h>
 #include <strings.h>

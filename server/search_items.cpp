@@ -1,5 +1,5 @@
 // Parsing of search and sort items; no database access here.
-#include "server/search_items.h"
+#include "search_items.h"
 
 #include <vector>
 

@@ -1,5 +1,5 @@
 // Listeners, connection threads and their orderly stop.
-#include "server/server.h"
+#include "server.h"
 
 #include <sys/socket.h>
 
@@ -10,10 +10,10 @@
 #include <system_error>
 #include <thread>
 
-#include "server/listener.h"
-#include "server/server_shared.h"
-#include "server/session.h"
-#include "socket/sockio.h"
+#include "listener.h"
+#include "server_shared.h"
+#include "session.h"
+#include "sockio.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <string>
 
-#include "server/catalog.h"
-#include "server/frames.h"
+#include "catalog.h"
+#include "frames.h"
 
 struct session_settings {
   int max_clients = 64;

@@ -1,12 +1,13 @@
 // The request loop of one client connection.
-#include "server/session.h"
+#include "session.h"
 
-#include "comm/wire.h"
-#include "server/database.h"
-#include "server/handlers.h"
-#include "server/reply_codes.h"
-#include "server/server_shared.h"
-#include "socket/sockio.h"
+#include "wire.h"
+#include "database.h"
+#include "handlers.h"
+#include "protocol.h"
+#include "reply_codes.h"
+#include "server_shared.h"
+#include "sockio.h"
 
 namespace {
 
@@ -32,12 +33,12 @@ void send_progress(session &s, long long count) {
 
 reply dispatch(session &s, const request &req, bool *end) {
   switch (req.code) {
-    case 211:
+    case command_hello:
       return handle_first_exchange(s, req, end);
-    case 265:
+    case command_version:
       return handle_version(s, req);
-    case 1:
-    case 2:
+    case command_disconnect:
+    case command_local_shutdown:
       *end = true;
       return ok_reply();
     default:
@@ -45,47 +46,47 @@ reply dispatch(session &s, const request &req, bool *end) {
   }
   if (!s.handshake_done) return fail(reply_no_handshake);
   switch (req.code) {
-    case 3:
+    case command_open_application:
       return handle_open_application(s, req);
-    case 167:
+    case command_login:
       return handle_login(s, req);
-    case 58:
+    case command_follow_up:
       return handle_commit(s, req);
-    case 75:
+    case command_find_form:
       return handle_form_lookup(s, req);
-    case 109:
+    case command_allocate_set:
       return handle_allocate_set(s, req);
-    case 47:
+    case command_bind_set:
       return handle_bind_set(s, req);
-    case 54:
+    case command_search:
       return handle_search(s, req);
-    case 85:
+    case command_sort:
       return handle_sort(s, req);
-    case 299:
+    case command_close_set:
       return handle_close_set(s, req);
-    case 59:
+    case command_total:
       return handle_total(s, req);
-    case 86:
+    case command_set_position:
       return handle_move(s, req);
-    case 273:
+    case command_get_position:
       return handle_position(s, req);
-    case 56:
+    case command_get_value:
       return handle_get_value(s, req);
-    case 48:
+    case command_set_value:
       return handle_set_value(s, req);
-    case 272:
+    case command_create_record:
       return handle_create(s, req);
-    case 78:
+    case command_remove_record:
       return handle_remove(s, req);
-    case 40:
+    case command_delete_record:
       return handle_delete(s, req);
-    case 314:
+    case command_subset:
       return handle_subset(s, req);
-    case 318:
+    case command_parent:
       return handle_parent(s, req);
-    case 274:
+    case command_reparent:
       return handle_reparent(s, req);
-    case 313:
+    case command_run_program:
       return handle_program(s, req);
     default:
       return fail(reply_unknown_command);

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "server/frames.h"
-#include "server/schema.h"
+#include "frames.h"
+#include "schema.h"
 
 class socket_t;
 class catalog;

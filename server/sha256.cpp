@@ -1,5 +1,5 @@
 // A plain SHA-256 (FIPS 180-4) over one buffer.
-#include "server/sha256.h"
+#include "sha256.h"
 
 #include <stdint.h>
 #include <string.h>

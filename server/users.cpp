@@ -1,11 +1,11 @@
 // Salted password digests in the application's own database.
-#include "server/users.h"
+#include "users.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include "server/sha256.h"
+#include "sha256.h"
 
 namespace {
 

@@ -6,9 +6,10 @@
 #ifndef TALVOR_SOCKET_SOCKIO_H
 #define TALVOR_SOCKET_SOCKIO_H
 
-#include "socket/stdtp.h"
+#include "stdtp.h"
+#include "talvor/export.h"
 
-class socket_t {
+class TALVOR_EXPORT socket_t {
  public:
   enum socket_domain {
     sock_any_domain = 0,    // Unix-domain when the host is this machine, else TCP
@@ -52,6 +53,9 @@ class socket_t {
                            long max_attempts = 1, time_t timeout = 0);
   static socket_t *create_local(const char *address, long listen_queue_size = 5);
   static socket_t *create_global(const char *address, long listen_queue_size = 5);
+
+  // Drops everything queued, without sending it.
+  void discard_queue();
 
   char *buffer;          // output queue, null when empty
   long buffer_size;      // queued bytes

@@ -1,5 +1,5 @@
 // POSIX sockets: TCP/IPv4 and Unix-domain stream sockets behind socket_t.
-#include "socket/unisock.h"
+#include "unisock.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -183,9 +183,7 @@ unix_socket::~unix_socket() {
     sockaddr_un sa;
     if (make_unix_address(address, &sa)) unlink(sa.sun_path);
   }
-  free(buffer);
-  buffer = nullptr;
-  buffer_size = 0;
+  discard_queue();
   free(address);
 }
 
@@ -340,9 +338,7 @@ void unix_socket::buffered_flush() {
   // An empty queue has nothing to send; writing zero bytes would wrongly
   // mark a sound connection as broken.
   if (buffer_size > 0) write(buffer, static_cast<size_t>(buffer_size));
-  free(buffer);
-  buffer = nullptr;
-  buffer_size = 0;
+  discard_queue();
 }
 
 // ---- reading and writing ----
@@ -550,9 +546,7 @@ int unix_socket::shutdown() {
       return 0;
     }
   }
-  free(buffer);
-  buffer = nullptr;
-  buffer_size = 0;
+  discard_queue();
   return 1;
 }
 
@@ -570,9 +564,7 @@ int unix_socket::close() {
     errcode = ok;
     return 1;
   }
-  free(buffer);
-  buffer = nullptr;
-  buffer_size = 0;
+  discard_queue();
   errcode = ok;
   return 1;
 }

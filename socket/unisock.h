@@ -2,9 +2,9 @@
 #ifndef TALVOR_SOCKET_UNISOCK_H
 #define TALVOR_SOCKET_UNISOCK_H
 
-#include "socket/sockio.h"
+#include "sockio.h"
 
-class unix_socket : public socket_t {
+class TALVOR_EXPORT unix_socket : public socket_t {
  public:
   // Library error codes kept in errcode (other values are errno numbers).
   enum {
@@ -50,14 +50,14 @@ class unix_socket : public socket_t {
 
 // Its one instance, constructed at load, makes SIGPIPE ignored process-wide
 // so that writing to a broken connection fails instead of killing the host.
-class unix_socket_library {
+class TALVOR_EXPORT unix_socket_library {
  public:
   unix_socket_library();
 };
 
-extern unix_socket_library unisock_lib;
+TALVOR_EXPORT extern unix_socket_library unisock_lib;
 
 // "nodename:pid" in a static buffer overwritten by each call.
-char *get_process_name();
+TALVOR_EXPORT char *get_process_name();
 
 #endif

@@ -1,6 +1,6 @@
 // StringArray: a list of malloc'ed strings split from one text on a
 // separator character. Every allocation is checked; nothing throws.
-#include "util/stringarray.h"
+#include "stringarray.h"
 
 #include <climits>
 #include <cstdlib>

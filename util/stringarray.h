@@ -4,12 +4,14 @@
 #ifndef TALVOR_UTIL_STRINGARRAY_H
 #define TALVOR_UTIL_STRINGARRAY_H
 
-// Default separator for lists built without one (initially ';').
-extern char global_string_array_separator;
-// Exported beside it; nothing reads or writes it.
-extern char global_old_string_array_separator;
+#include "talvor/export.h"
 
-class StringArray {
+// Default separator for lists built without one (initially ';').
+TALVOR_EXPORT extern char global_string_array_separator;
+// Exported beside it; nothing reads or writes it.
+TALVOR_EXPORT extern char global_old_string_array_separator;
+
+class TALVOR_EXPORT StringArray {
  public:
   // Splits text (may be null) on separator's first character, or on the
   // process-wide default when separator is null.
@@ -47,10 +49,10 @@ class StringArray {
 
 // qsort comparators over pointers to entry pointers. A missing entry sorts
 // before every present one.
-int qsort_stricmp(const void *a, const void *b);
-int qsort_numcmp(const void *a, const void *b);
+TALVOR_EXPORT int qsort_stricmp(const void *a, const void *b);
+TALVOR_EXPORT int qsort_numcmp(const void *a, const void *b);
 
 // Trims, in place, blanks/LF/CR at the start and blanks at the end.
-void strip_leading_trailing_spaces(char *text);
+TALVOR_EXPORT void strip_leading_trailing_spaces(char *text);
 
 #endif

@@ -1,12 +1,12 @@
-#include "examples/talvor/commands.h"
+#include "commands.h"
 
 #include <errno.h>
 #include <stdlib.h>
 
 #include <map>
 
-#include "core/api.h"
-#include "examples/talvor/table.h"
+#include <talvor/api.h>
+#include "table.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "examples/talvor/session.h"
+#include "session.h"
 
 // Runs one command given as words (its name first). True when it did what
 // it was asked; otherwise the reason has been printed on standard error.

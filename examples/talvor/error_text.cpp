@@ -1,4 +1,4 @@
-#include "examples/talvor/error_text.h"
+#include "error_text.h"
 
 namespace {
 

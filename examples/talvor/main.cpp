@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "examples/talvor/commands.h"
-#include "examples/talvor/session.h"
-#include "examples/talvor/words.h"
+#include "commands.h"
+#include "session.h"
+#include "words.h"
 
 namespace {
 

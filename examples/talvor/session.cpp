@@ -1,12 +1,12 @@
-#include "examples/talvor/session.h"
+#include "session.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
 
-#include "core/api.h"
-#include "examples/talvor/error_text.h"
+#include <talvor/api.h>
+#include "error_text.h"
 
 session::~session() { disconnect(); }
 

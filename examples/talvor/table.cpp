@@ -1,11 +1,11 @@
-#include "examples/talvor/table.h"
+#include "table.h"
 
 #include <stdio.h>
 
 #include <algorithm>
 
-#include "core/api.h"
-#include "examples/talvor/session.h"
+#include <talvor/api.h>
+#include "session.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "examples/talvor/words.h"
+#include "words.h"
 
 namespace {
 

@@ -7,8 +7,9 @@
 
 #include <string>
 
-#include "comm/channel.h"
-#include "comm/wire.h"
+#include "channel.h"
+#include "compat.h"
+#include "wire.h"
 
 namespace {
 

@@ -8,9 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include "comm/wire.h"
+#include "compat.h"
+#include "wire.h"
 #include "socket/loopback_pair.h"
-#include "socket/unisock.h"
+#include "unisock.h"
 
 using talvortest::LoopbackPair;
 using talvortest::Transport;

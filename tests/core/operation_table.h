@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/api.h"
+#include "api.h"
 
 namespace opstest {
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "core/api.h"
-#include "core/state.h"
+#include "api.h"
+#include "state.h"
 #include "support/script_server.h"
-#include "util/stringarray.h"
+#include "stringarray.h"
 
 namespace opstest {
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <thread>
 
-#include "comm/channel.h"
-#include "comm/comm_thread.h"
-#include "comm/wire.h"
-#include "core/api.h"
-#include "core/request.h"
-#include "core/state.h"
+#include "channel.h"
+#include "comm_thread.h"
+#include "wire.h"
+#include "api.h"
+#include "request.h"
+#include "state.h"
 #include "support/script_server.h"
 
 using talvortest::Reply;

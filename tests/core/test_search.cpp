@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "core/scramble_key.h"
+#include "protocol.h"
 #include "ops_fixture.h"
 
 namespace opstest {

@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "core/api.h"
+#include "api.h"
 #include "support/temp_dir.h"
 
 namespace talvore2e {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "server/server.h"
+#include "server.h"
 
 namespace talvore2e {
 

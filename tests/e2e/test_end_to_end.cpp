@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "core/api.h"
+#include "api.h"
 #include "e2e/e2e_fixture.h"
 #include "server/raw_client.h"
 

@@ -5,9 +5,9 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
-#include "comm/wire.h"
-#include "core/scramble_key.h"
-#include "socket/sockio.h"
+#include "wire.h"
+#include "protocol.h"
+#include "sockio.h"
 
 namespace talvortest {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 // The server's own user administration, as the command line uses it.
-#include "server/users.h"
+#include "users.h"
 #include "support/temp_dir.h"
 
 namespace talvortest {

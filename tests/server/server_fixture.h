@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "server/raw_client.h"
-#include "server/server.h"
+#include "server.h"
 
 namespace talvortest {
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "server/reply_codes.h"
+#include "reply_codes.h"
 #include "server/server_fixture.h"
 
 namespace talvortest {

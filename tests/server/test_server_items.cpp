@@ -1,8 +1,8 @@
 // Parsing of search and sort items, and the password digest.
 #include <gtest/gtest.h>
 
-#include "server/search_items.h"
-#include "server/sha256.h"
+#include "search_items.h"
+#include "sha256.h"
 
 namespace {
 

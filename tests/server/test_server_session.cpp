@@ -12,7 +12,7 @@
 #include <chrono>
 #include <thread>
 
-#include "comm/wire.h"
+#include "wire.h"
 #include "server/server_fixture.h"
 
 extern char **environ;

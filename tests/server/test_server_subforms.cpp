@@ -1,6 +1,6 @@
 // Subrecords, parents, reparenting, server programs and the demo
 // application of the reference server.
-#include "server/reply_codes.h"
+#include "reply_codes.h"
 #include "server/server_fixture.h"
 
 namespace talvortest {

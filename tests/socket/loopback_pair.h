@@ -12,7 +12,7 @@
 #include <atomic>
 #include <string>
 
-#include "socket/sockio.h"
+#include "sockio.h"
 
 namespace talvortest {
 

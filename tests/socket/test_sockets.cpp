@@ -22,7 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "socket/loopback_pair.h"
-#include "socket/unisock.h"
+#include "unisock.h"
 
 using talvortest::bound_port;
 using talvortest::LoopbackPair;

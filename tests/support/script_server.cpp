@@ -18,20 +18,21 @@
 #include <deque>
 #include <list>
 
-#include "comm/wire.h"
-#include "socket/sockio.h"
+#include "protocol.h"
+#include "wire.h"
+#include "sockio.h"
 
 namespace talvortest {
 
 namespace {
 
-const int progress_code = 84;
-const int success_code = 8;
+const int progress_code = reply_progress;
+const int success_code = reply_ok;
 const int reject_code = 0;
-const int disconnect_code = 1;
-const int disconnect_ack_code = 2;
-const int first_exchange_code = 211;
-const int version_exchange_code = 265;
+const int disconnect_code = command_disconnect;
+const int disconnect_ack_code = command_local_shutdown;
+const int first_exchange_code = command_hello;
+const int version_exchange_code = command_version;
 
 // Port a socket is bound to, or -1.
 int bound_port(int fd) {

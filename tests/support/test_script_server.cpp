@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "comm/wire.h"
-#include "socket/sockio.h"
+#include "wire.h"
+#include "sockio.h"
 
 namespace talvortest {
 namespace {

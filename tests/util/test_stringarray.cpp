@@ -1,6 +1,6 @@
 // Tests of the string list: splitting, joining, editing by position, search,
 // set operations, filtering, sorting, the comparators and trimming.
-#include "util/stringarray.h"
+#include "stringarray.h"
 
 #include <gtest/gtest.h>
 
