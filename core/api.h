@@ -5,26 +5,10 @@
 
 #include "talvor/api.h"
 
-TALVOR_EXPORT int TalvorInnerConnect(char *address);
-TALVOR_EXPORT void TalvorInnerDisconnect();
-TALVOR_EXPORT int TalvorInnerError();
-TALVOR_EXPORT int TalvorInnerSearch(char *application, char *form, int option1, int option2,
-                                    char *search_text, char *user, char *password);
-TALVOR_EXPORT void TalvorInnerClose(int handle);
-TALVOR_EXPORT int TalvorInnerTotal(int handle);
-TALVOR_EXPORT void TalvorInnerSetCurrentPosition(int handle, int position);
-TALVOR_EXPORT int TalvorInnerGetCurrentPosition(int handle);
-TALVOR_EXPORT int TalvorInnerLocked(int handle);
-TALVOR_EXPORT char *TalvorInnerGetValue(int handle, char *field);
-TALVOR_EXPORT void TalvorInnerSetValue(int handle, char *field, char *value);
-TALVOR_EXPORT void TalvorInnerCreateNewRecord(int handle);
-TALVOR_EXPORT void TalvorInnerRemoveRecord(int handle);
-TALVOR_EXPORT void TalvorInnerDeleteRecord(int handle);
-TALVOR_EXPORT void TalvorInnerSort(int handle, char *sort_text);
-TALVOR_EXPORT int TalvorInnerSubSet(int handle, char *subset_name);
-TALVOR_EXPORT int TalvorInnerParent(int handle);
-TALVOR_EXPORT void TalvorInnerReparent(int handle, char *subset_name, int target);
-TALVOR_EXPORT char *TalvorInnerRunProgram(int handle, char *program, char *argument, int flag);
+// The inner functions, one per public function with the same parameters,
+// declared from the one list of the public functions.
+#define TALVOR_API(result, name, parameters, arguments) TALVOR_EXPORT result TalvorInner##name parameters;
+#include "api_list.h"
 
 // Returns a new scrambled copy of text (caller frees), or null.
 TALVOR_EXPORT char *MyCrypt(char *text);

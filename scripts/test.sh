@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, then configures, builds and runs the whole test
 # suite in every build variant: x86_64, i686 (-m32), AddressSanitizer+UBSan
-# and ThreadSanitizer. Exits non-zero on the first failure.
+# and ThreadSanitizer, with compiler warnings treated as errors. Exits
+# non-zero on the first failure.
 #
 # TALVOR_PRESETS="default asan" limits the run to some variants.
 set -euo pipefail
@@ -14,7 +15,7 @@ jobs=${TALVOR_JOBS:-$(nproc)}
 
 for p in $presets; do
   echo "=== variant $p ==="
-  cmake --preset "$p" >/dev/null
+  cmake --preset "$p" -DTALVOR_WARNINGS_AS_ERRORS=ON >/dev/null
   cmake --build --preset "$p" -j "$jobs"
   ctest --preset "$p" -j "$jobs"
 done

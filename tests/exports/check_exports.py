@@ -181,7 +181,7 @@ FAMILIES = [
 # --------------------------------------------------------------------------
 # Calls that end the process.
 
-TERMINATORS = {"exit", "_exit", "_Exit", "quick_exit", "abort", "_ZSt9terminatev"}
+TERMINATORS = {"exit", "_exit", "_Exit", "quick_exit", "abort", "_ZSt9terminatev", "__assert_fail"}
 # The SIGINT handler is the one place allowed to end the process.
 TERMINATION_ALLOWED_IN = {"_Z7sig_inti"}
 
@@ -244,15 +244,20 @@ def find_terminating_calls(disassembly):
 # --------------------------------------------------------------------------
 # Tools.
 
+def die(message):
+    sys.stderr.write("check_exports: %s\n" % message)
+    sys.exit(2)
+
+
 def run(argv, stdin=None):
     try:
         result = subprocess.run(argv, input=stdin, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, universal_newlines=True)
     except OSError as e:
-        raise SystemExit("check_exports: cannot run %s: %s" % (argv[0], e))
+        die("cannot run %s: %s" % (argv[0], e))
     if result.returncode != 0:
         sys.stderr.write(result.stderr)
-        raise SystemExit("check_exports: %s failed (status %d)" % (" ".join(argv), result.returncode))
+        die("%s failed (status %d)" % (" ".join(argv), result.returncode))
     return result.stdout
 
 
@@ -261,7 +266,7 @@ def demangle(names, cxxfilt):
         return {}
     out = run([cxxfilt], stdin="\n".join(names) + "\n").splitlines()
     if len(out) != len(names):
-        raise SystemExit("check_exports: %s returned %d lines for %d names" % (cxxfilt, len(out), len(names)))
+        die("%s returned %d lines for %d names" % (cxxfilt, len(out), len(names)))
     return dict(zip(names, out))
 
 
