@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-multilib qemu-user
   libsqlite3-dev sqlite3
-  python3
+  python3 python3-dev swig php-dev php-cli libperl-dev perl
 )
 
 missing=()

@@ -1,0 +1,2 @@
+%module talvor_python_api
+%include "talvor.i"
