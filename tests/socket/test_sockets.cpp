@@ -118,6 +118,25 @@ TEST(SocketAddress, MalformedAddressesAreBadAddress) {
   }
 }
 
+// A connection resolves its host (with the any domain too, for a host that
+// is not this machine); one that cannot resolve is a bad address. A listener
+// binds every interface and never resolves its host.
+TEST(SocketAddress, HostThatCannotResolveIsBadAddress) {
+  // Fails the same on every machine, network or not: a DNS label holds at
+  // most 63 characters, so the resolver cannot even encode a query for this
+  // one and asks no name server; and the top-level domain .invalid is
+  // reserved never to resolve, so no hosts file or resolver answers it.
+  const std::string host = std::string(64, 'x') + ".invalid";
+  for (socket_t::socket_domain domain : {socket_t::sock_global_domain, socket_t::sock_any_domain}) {
+    SCOPED_TRACE(domain == socket_t::sock_global_domain ? "global domain" : "any domain");
+    std::unique_ptr<socket_t> s(socket_t::connect((host + ":20000").c_str(), domain, 3, 1));
+    ASSERT_NE(s, nullptr);
+    EXPECT_FALSE(s->is_ok());
+    EXPECT_EQ(s->get_err(), unix_socket::bad_address);
+    EXPECT_EQ(error_text(s.get()), "bad address");
+  }
+}
+
 TEST(SocketAddress, LongestUnixPathThatFitsIsUsable) {
   // /tmp/ and 102 characters: 107 bytes plus the NUL fill the path exactly.
   std::string addr = "talvor-test-" + std::to_string(getpid()) + "-";
