@@ -21,12 +21,15 @@ std::vector<Reply> standard_replies() {
   return {open_ok(), login_ok(), form_ok(), set_ok(), bind_ok(), search_ok()};
 }
 
-// The scrambling the server undoes: byte i with key byte i modulo 17.
-std::string scrambled(const std::string &password) {
-  std::string out = password;
-  for (size_t i = 0; i < out.size(); ++i) out[i] = char(out[i] ^ talvor_scramble_key[i % 17]);
-  return out;
-}
+// Passwords and the bytes the client sends for them, written out: a change
+// of the key or of the way it is applied must show here, not be recomputed
+// along with it. The 18-byte one takes the key from its start again.
+const std::string secret = "secret";
+const std::string secret_scrambled = "\x29\x76\xa4\x5c\xf4\x1f";
+const std::string eighteen = "abcdefghijklmnopqr";
+const std::string eighteen_scrambled =
+    "\x3b\x71\xa4\x4a\xf4\x0d\x5a\x8c\x61\x15\xd9\x2a\xb4\x72\xca\x10\x82"  // key bytes 0..16
+    "\x28";                                                                  // key byte 0 again
 
 std::vector<std::string> search_blocks(const std::vector<std::string> &items, const char *form_id = "3",
                                        const char *set_id = "11") {
@@ -61,7 +64,7 @@ TEST_F(SearchTest, SendsTheSixCommandsAndStoresTheEntryInTheLowestEmptySlot) {
   std::vector<Request> r = sent();
   ASSERT_EQ(6u, r.size());
   expect_request(r[0], 3, 2, texts({"Orders", "0"}));
-  expect_request(r[1], 167, 3, texts({"7", "ann", scrambled("secret")}));
+  expect_request(r[1], 167, 3, texts({"7", "ann", secret_scrambled}));
   expect_request(r[2], 75, 2, texts({"7", "Main"}));
   expect_request(r[3], 109, 1, texts({"7"}));
   expect_request(r[4], 47, 3, texts({"7", "11", "3"}));
@@ -123,11 +126,6 @@ TEST_F(SearchTest, NullSearchTextEndsWithCodeZeroAndSendsNothing) {
 }
 
 TEST_F(SearchTest, LoginBlocks) {
-  std::string eighteen = "abcdefghijklmnopqr";
-  std::string expected18 = eighteen;
-  for (int i = 0; i < 17; ++i) expected18[i] = char(eighteen[i] ^ talvor_scramble_key[i]);
-  expected18[17] = char(eighteen[17] ^ talvor_scramble_key[0]);  // the key starts over
-
   struct Row {
     const char *name;
     const char *user;
@@ -135,8 +133,8 @@ TEST_F(SearchTest, LoginBlocks) {
     std::string user_block;
     std::string password_block;
   } rows[] = {
-      {"user and password", "ann", "secret", "ann", scrambled("secret")},
-      {"18-byte password", "ann", eighteen.c_str(), "ann", expected18},
+      {"user and password", "ann", secret.c_str(), "ann", secret_scrambled},
+      {"18-byte password", "ann", eighteen.c_str(), "ann", eighteen_scrambled},
       {"empty password", "ann", "", "ann", ""},
       {"null password", "ann", nullptr, "", ""},
       {"null user", nullptr, "secret", "", ""},
@@ -153,20 +151,20 @@ TEST_F(SearchTest, LoginBlocks) {
     free_slot(h);
   }
   // The server undoes it with the shared key.
-  std::string back = expected18;
+  std::string back = eighteen_scrambled;
   talvor_scramble_bytes((unsigned char *)&back[0], back.size());
   EXPECT_EQ(eighteen, back);
 }
 
 TEST_F(SearchTest, MyCryptReturnsANewScrambledCopy) {
-  Text pw("abcdefghijklmnopqr");
+  Text pw(eighteen);
   char *a = MyCrypt(pw.get());
   char *b = MyCrypt(pw.get());
   ASSERT_NE(nullptr, a);
   ASSERT_NE(nullptr, b);
   EXPECT_NE(a, b);
-  EXPECT_STREQ("abcdefghijklmnopqr", pw.get()) << "the input is left alone";
-  EXPECT_EQ(scrambled("abcdefghijklmnopqr"), std::string(a));
+  EXPECT_EQ(eighteen, pw.get()) << "the input is left alone";
+  EXPECT_EQ(eighteen_scrambled, std::string(a));
   free(a);
   free(b);
   EXPECT_EQ(nullptr, MyCrypt(nullptr));
