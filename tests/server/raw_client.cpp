@@ -2,12 +2,11 @@
 #include "server/raw_client.h"
 
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 
 #include "wire.h"
 #include "protocol.h"
 #include "sockio.h"
+#include "support/test_os.h"
 
 namespace talvortest {
 
@@ -20,12 +19,7 @@ std::string scramble(const std::string &password) {
 raw_client::raw_client(int port, const std::string &host, int timeout_s) {
   std::string address = host + ":" + std::to_string(port);
   sock_ = socket_t::connect(address.c_str(), socket_t::sock_global_domain, 1, 0);
-  if (sock_->is_ok()) {
-    timeval tv;
-    tv.tv_sec = timeout_s;
-    tv.tv_usec = 0;
-    setsockopt(static_cast<int>(sock_->MyGetActual()), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-  }
+  if (sock_->is_ok()) set_receive_timeout(static_cast<int>(sock_->MyGetActual()), timeout_s);
 }
 
 raw_client::~raw_client() { delete sock_; }

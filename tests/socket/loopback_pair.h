@@ -4,15 +4,11 @@
 #ifndef TALVOR_TESTS_SOCKET_LOOPBACK_PAIR_H
 #define TALVOR_TESTS_SOCKET_LOOPBACK_PAIR_H
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <string>
 
 #include "sockio.h"
+#include "support/test_os.h"
 
 namespace talvortest {
 
@@ -22,28 +18,21 @@ inline const char *transport_name(Transport t) { return t == Transport::tcp ? "T
 
 // Port a listening TCP socket was given (it was opened on port 0).
 inline int bound_port(socket_t *listener) {
-  sockaddr_in sin{};
-  socklen_t len = sizeof(sin);
-  if (getsockname(static_cast<int>(listener->MyGetActual()), reinterpret_cast<sockaddr *>(&sin),
-                  &len) != 0)
-    return -1;
-  return ntohs(sin.sin_port);
+  return bound_port_of(static_cast<int>(listener->MyGetActual()));
 }
 
 // An address text for a Unix-domain socket file no other test uses.
 inline std::string unique_local_address() {
   static std::atomic<int> counter{0};
-  return "talvor-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ":0";
+  return "talvor-test-" + std::to_string(process_id()) + "-" + std::to_string(counter++) + ":0";
 }
 
 // A read or write that blocks longer than this fails (EAGAIN) instead of
 // hanging the test.
 inline void bound_waits(socket_t *s) {
-  timeval tv{};
-  tv.tv_sec = 10;
   int fd = static_cast<int>(s->MyGetActual());
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+  set_receive_timeout(fd, 10);
+  set_send_timeout(fd, 10);
 }
 
 // Listener, connected client and accepted server end. Check ok() first.

@@ -2,17 +2,13 @@
 // record of every request and a script of replies.
 //
 // Stopping never races with a serving thread over a socket object: the
-// stopper only calls ::shutdown on the descriptor of a connection that is
+// stopper only shuts down the descriptor of a connection that is
 // still open (under the lock), which wakes any read or write blocked on it;
 // the serving thread closes its own socket, also under the lock, so a
 // descriptor is never shut down after its number was reused.
 #include "support/script_server.h"
 
-#include <netinet/in.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <deque>
@@ -21,6 +17,7 @@
 #include "protocol.h"
 #include "wire.h"
 #include "sockio.h"
+#include "support/test_os.h"
 
 namespace talvortest {
 
@@ -33,24 +30,6 @@ const int disconnect_code = command_disconnect;
 const int disconnect_ack_code = command_local_shutdown;
 const int first_exchange_code = command_hello;
 const int version_exchange_code = command_version;
-
-// Port a socket is bound to, or -1.
-int bound_port(int fd) {
-  sockaddr_in sin;
-  socklen_t len = sizeof(sin);
-  memset(&sin, 0, sizeof(sin));
-  if (getsockname(fd, reinterpret_cast<sockaddr *>(&sin), &len) != 0) return -1;
-  return ntohs(sin.sin_port);
-}
-
-// Closes return at once and the kernel finishes sending in the background;
-// the library's lingering close could hold the stopping server for seconds.
-void no_linger(int fd) {
-  linger l;
-  l.l_onoff = 0;
-  l.l_linger = 0;
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof(l));
-}
 
 std::string raw_length(int len);
 
@@ -133,23 +112,14 @@ struct ScriptServer::Impl {
 
 void ScriptServer::Impl::start() {
   command_listener.reset(socket_t::create_global("127.0.0.1:0", 16));
-  command_port = bound_port(static_cast<int>(command_listener->MyGetActual()));
+  command_port = bound_port_of(static_cast<int>(command_listener->MyGetActual()));
   if (options.listen_notify) {
     notify_listener.reset(socket_t::create_global("127.0.0.1:0", 16));
-    notify_port_number = bound_port(static_cast<int>(notify_listener->MyGetActual()));
+    notify_port_number = bound_port_of(static_cast<int>(notify_listener->MyGetActual()));
   } else {
     // A bound socket that never listens keeps the port ours and answers
     // every connection attempt with a refusal.
-    refusing_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (refusing_fd >= 0) {
-      sockaddr_in sin;
-      memset(&sin, 0, sizeof(sin));
-      sin.sin_family = AF_INET;
-      sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      sin.sin_port = 0;
-      if (::bind(refusing_fd, reinterpret_cast<sockaddr *>(&sin), sizeof(sin)) == 0)
-        notify_port_number = bound_port(refusing_fd);
-    }
+    refusing_fd = open_refusing_socket(&notify_port_number);
   }
   if (command_listener->is_ok())
     command_acceptor = std::thread(&Impl::accept_loop, this, command_listener.get(), false);
@@ -176,14 +146,14 @@ void ScriptServer::Impl::stop() {
   {
     std::lock_guard<std::mutex> lock(mu);
     for (Conn &c : conns)
-      if (!c.closed) ::shutdown(c.fd, SHUT_RDWR);
+      if (!c.closed) shutdown_both_ways(c.fd);
   }
   for (Conn &c : conns)
     if (c.thread.joinable()) c.thread.join();
   conns.clear();
   if (command_listener) command_listener->close();
   if (notify_listener) notify_listener->close();
-  if (refusing_fd >= 0) ::close(refusing_fd);
+  close_descriptor(refusing_fd);
   refusing_fd = -1;
 }
 
@@ -205,7 +175,10 @@ void ScriptServer::Impl::accept_loop(socket_t *listener, bool notify) {
     c->sock.reset(s);
     c->fd = static_cast<int>(s->MyGetActual());
     c->notify = notify;
-    no_linger(c->fd);
+    // Closes return at once and the kernel finishes sending in the
+    // background; the library's lingering close could hold the stopping
+    // server for seconds.
+    disable_linger(c->fd);
     if (notify) {
       ++notify_accepted;
       c->thread = std::thread(&Impl::hold, this, c);
