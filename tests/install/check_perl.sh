@@ -12,8 +12,10 @@
 #   TALVOR_PERL_INSTALL_DIR where the module went below PREFIX, if it was
 #                           configured away from perl's vendor arch directory
 #   PERL                    the perl to use (default: perl)
-# Exits 0 when every step worked, 1 otherwise.
+# Exits 0 when every step worked, 77 (skipped) when the build made no
+# language modules, 1 otherwise.
 set -euo pipefail
+[ "${TALVOR_BUILD_FACES:-ON}" = ON ] || exit 77
 
 : "${PREFIX:?PREFIX must name the install prefix}"
 : "${TALVOR_SERVER_ADDRESS:?TALVOR_SERVER_ADDRESS must name a running talvor-server}"
