@@ -46,20 +46,32 @@ TEST_F(NotConnectedTest, EveryOperationNeedingTheChannelIsRefused) { expect_all_
 
 TEST_F(NotConnectedTest, OwnChecksComeFirst) {
   int h = make_entry(7, 11, 3, 1, 4, 2);
-  Text app("A"), form("F"), user("u"), pw("p"), empty(""), field("f"), value("  v  ");
+  // Each case gets its own value text, and a refused set value must leave
+  // it as it was: the trim comes after the checks.
+  const char *const untrimmed = "  v  ";
   struct Case {
     const char *name;
     std::function<void()> call;
     int code;
   } cases[] = {
-      {"null search text", [&] { EXPECT_EQ(-1, TalvorSearch(app.get(), form.get(), 0, 0, nullptr, user.get(), pw.get())); }, 0},
+      {"null search text", [&] { EXPECT_EQ(-1, TalvorSearch(Arg("A"), Arg("F"), 0, 0, nullptr, Arg("u"), Arg("p"))); }, 0},
       {"handle 1024", [&] { EXPECT_EQ(-1, TalvorTotal(1024)); }, 12},
       {"empty slot", [&] { EXPECT_EQ(-1, TalvorTotal(h + 1)); }, 11},
       {"position 0", [&] { TalvorSetCurrentPosition(h, 0); }, 14},
-      {"no sort item", [&] { TalvorSort(h, empty.get()); }, 13},
-      {"level 0 set value", [&] { global_user_level = 0; TalvorSetValue(h, field.get(), value.get()); }, 15},
-      {"level 1 program", [&] { global_user_level = 1; free(TalvorRunProgram(h, field.get(), value.get(), 0)); }, 15},
-      {"refused set value leaves the text", [&] { global_user_level = 2; TalvorSetValue(h, field.get(), value.get()); }, 18},
+      {"no sort item", [&] { TalvorSort(h, Arg("")); }, 13},
+      {"level 0 set value", [&] {
+         global_user_level = 0;
+         Arg value(untrimmed);
+         TalvorSetValue(h, Arg("f"), value);
+         EXPECT_STREQ(untrimmed, value);
+       }, 15},
+      {"level 1 program", [&] { global_user_level = 1; free(TalvorRunProgram(h, Arg("f"), Arg(untrimmed), 0)); }, 15},
+      {"refused set value leaves the text", [&] {
+         global_user_level = 2;
+         Arg value(untrimmed);
+         TalvorSetValue(h, Arg("f"), value);
+         EXPECT_STREQ(untrimmed, value);
+       }, 18},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -67,7 +79,6 @@ TEST_F(NotConnectedTest, OwnChecksComeFirst) {
     c.call();
     EXPECT_EQ(c.code, TalvorError());
   }
-  EXPECT_STREQ("  v  ", value.get());
   EXPECT_EQ((std::vector<int>{7, 11, 3, 1, 4, 2}), entry_fields(h));
 }
 

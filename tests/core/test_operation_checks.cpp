@@ -36,11 +36,11 @@ TEST_F(OperationChecksTest, LevelIsCheckedBeforeTheHandle) {
     std::function<void()> call;
     int code;
   } cases[] = {
-      {"SetValue", [] { static char f[] = "f", v[] = "v"; TalvorSetValue(1024, f, v); }, 15},
+      {"SetValue", [] { TalvorSetValue(1024, Arg("f"), Arg("v")); }, 15},
       {"CreateNewRecord", [] { TalvorCreateNewRecord(1024); }, 15},
       {"DeleteRecord", [] { TalvorDeleteRecord(1024); }, 15},
-      {"Reparent", [] { static char s[] = "s"; TalvorReparent(1024, s, 1024); }, 15},
-      {"RunProgram", [] { static char p[] = "p", a[] = "a"; free(TalvorRunProgram(1024, p, a, 0)); }, 15},
+      {"Reparent", [] { TalvorReparent(1024, Arg("s"), 1024); }, 15},
+      {"RunProgram", [] { free(TalvorRunProgram(1024, Arg("p"), Arg("a"), 0)); }, 15},
       {"RemoveRecord has no level test", [] { TalvorRemoveRecord(1024); }, 12},
   };
   for (const Case &c : cases) {

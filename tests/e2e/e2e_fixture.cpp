@@ -3,7 +3,6 @@
 
 #include <sqlite3.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include "api.h"
 #include "support/temp_dir.h"
@@ -12,6 +11,7 @@ namespace talvore2e {
 
 namespace {
 
+using talvortest::make_temp_dir;
 using talvortest::remove_tree;
 
 // A writable copy for the library's char* parameters.
@@ -38,9 +38,8 @@ const demo_user &user_of_level(int level) {
 }
 
 void EndToEnd::SetUp() {
-  char tmpl[] = "/tmp/talvor-e2e-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  dir_ = tmpl;
+  dir_ = make_temp_dir("talvor-e2e");
+  ASSERT_FALSE(dir_.empty()) << "no scratch directory";
   db_path_ = dir_ + "/demo.db";
   std::string error;
   ASSERT_EQ(init_demo(dir_, &error), 1) << error;

@@ -3,7 +3,6 @@
 
 #include <sqlite3.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -42,14 +41,11 @@ const char shop_sql[] =
     "CREATE TABLE memos (id INTEGER PRIMARY KEY, text TEXT);"
     "INSERT INTO memos VALUES (1, 'first');";
 
-using talvortest::remove_tree;
-
 }  // namespace
 
 void ReferenceServer::SetUp() {
-  char tmpl[] = "/tmp/talvor-server-test-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  dir_ = tmpl;
+  dir_ = make_temp_dir("talvor-server-test");
+  ASSERT_FALSE(dir_.empty()) << "no scratch directory";
   sqlite3 *db = nullptr;
   ASSERT_EQ(sqlite3_open(shop_path().c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db, shop_sql, nullptr, nullptr, nullptr), SQLITE_OK);

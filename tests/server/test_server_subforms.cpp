@@ -2,6 +2,7 @@
 // application of the reference server.
 #include "reply_codes.h"
 #include "server/server_fixture.h"
+#include "support/temp_dir.h"
 
 namespace talvortest {
 namespace {
@@ -296,9 +297,9 @@ TEST_F(ServerPrograms, RunawayProgramsAreStopped) {
 }
 
 TEST(ServerDemo, DemoApplicationServesItsUsersAndSubforms) {
-  char tmpl[] = "/tmp/talvor-demo-test-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  std::string dir = tmpl, error;
+  TempDir scratch("talvor-demo-test");
+  ASSERT_TRUE(scratch.ok()) << "no scratch directory";
+  std::string dir = scratch.path(), error;
   ASSERT_TRUE(init_demo(dir, &error)) << error;
   EXPECT_FALSE(init_demo(dir, &error));  // never overwrites
   talvor_server *server = start_server(dir, 0, &error);
@@ -333,8 +334,6 @@ TEST(ServerDemo, DemoApplicationServesItsUsersAndSubforms) {
   EXPECT_EQ(atoi(r.blocks[1].c_str()), c.form(app, "orders"));
 
   stop_server(server);
-  for (const char *f : {"demo.db", "demo.db-wal", "demo.db-shm"}) unlink((dir + "/" + f).c_str());
-  rmdir(dir.c_str());
 }
 
 }  // namespace
