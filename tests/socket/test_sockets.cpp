@@ -17,11 +17,11 @@
 #include <future>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "socket/loopback_pair.h"
+#include "support/test_os.h"
 #include "unisock.h"
 
 using talvortest::bound_port;
@@ -507,6 +507,11 @@ socket_t *any_domain_listener() {
 }  // namespace
 
 TEST(SocketListener, CancelAcceptWakesABlockedAccept) {
+  // The cancel must meet an accept that already waits in the kernel: one
+  // that had not started yet would only show that a cancelled listener
+  // refuses to accept.
+  std::string why;
+  if (!talvortest::blocking_calls_visible(&why)) GTEST_SKIP() << why;
   const ListenerCase cases[] = {{"global, port 0", global_listener},
                                 {"local", local_listener},
                                 {"any domain, port 0", any_domain_listener}};
@@ -515,8 +520,19 @@ TEST(SocketListener, CancelAcceptWakesABlockedAccept) {
     const int fds_before = open_descriptors();
     std::unique_ptr<socket_t> l(c.make());
     ASSERT_TRUE(l->is_ok()) << error_text(l.get());
-    auto waiter = std::async(std::launch::async, [&] { return l->accept(-1); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::promise<long> waiter_id;
+    std::future<long> waiter_started = waiter_id.get_future();
+    auto waiter = std::async(std::launch::async, [&] {
+      waiter_id.set_value(talvortest::thread_id());
+      // No timeout: the accept waits in accept4 itself, not in poll.
+      return l->accept(-1);
+    });
+    // Bounded, so that a fault fails here instead of hanging the test.
+    const bool started = waiter_started.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    EXPECT_TRUE(started && talvortest::wait_until_blocked(waiter_started.get(),
+                                                          talvortest::blocking_call::accept,
+                                                          static_cast<int>(l->MyGetActual()), 20000))
+        << "the accepting thread never blocked in accept";
     EXPECT_EQ(l->cancel_accept(), 1);
     bool woke = waiter.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     EXPECT_TRUE(woke);
