@@ -91,6 +91,7 @@ struct ScriptServer::Impl {
   int notify_accepted = 0;
   std::list<Conn> conns;  // a list: serving threads keep pointers to their entry
   bool stopping = false;
+  bool holds_released = false;
   std::atomic<bool> stop_flag{false};  // read by busy loops without the lock
 
   std::thread command_acceptor;
@@ -108,6 +109,7 @@ struct ScriptServer::Impl {
   Reply next_reply();
   void answer(Conn *c, const Reply &r);
   void stall_until_stopped();
+  bool wait_for_release();
 };
 
 void ScriptServer::Impl::start() {
@@ -221,6 +223,13 @@ void ScriptServer::Impl::stall_until_stopped() {
   cv.wait(lock, [this] { return stopping; });
 }
 
+// true once held replies may go out; false when the server stops first.
+bool ScriptServer::Impl::wait_for_release() {
+  std::unique_lock<std::mutex> lock(mu);
+  cv.wait(lock, [this] { return holds_released || stopping; });
+  return !stopping;
+}
+
 // The notify connection carries no traffic: anything that arrives is
 // dropped, and the connection ends when the client closes it.
 void ScriptServer::Impl::hold(Conn *c) {
@@ -279,7 +288,9 @@ void ScriptServer::Impl::serve(Conn *c) {
     } else {
       Reply r = next_reply();
       answer(c, r);
-      if (r.fault != Reply::none) break;
+      // A held reply is an answer like any other once it went out; held at
+      // the stop, the next read ends the session.
+      if (r.fault != Reply::none && r.fault != Reply::hold) break;
     }
     if (!sock->is_ok()) break;
   }
@@ -288,13 +299,16 @@ void ScriptServer::Impl::serve(Conn *c) {
 
 // Sends one scripted reply, faults included. A fault always ends the
 // connection's service (closing it, except for stall and endless_progress,
-// which leave the closing to the stop or to the client).
+// which leave the closing to the stop or to the client). A held reply is sent
+// whole on its release, and not at all when the server stops first.
 void ScriptServer::Impl::answer(Conn *c, const Reply &r) {
   socket_t *sock = c->sock.get();
+  if (r.fault == Reply::hold && !wait_for_release()) return;
   for (int i = 0; i < r.progress; ++i) queue_progress(sock);
   int count = r.count != -2 ? r.count : static_cast<int>(r.blocks.size());
   switch (r.fault) {
     case Reply::none:
+    case Reply::hold:
       write_command_to_net(sock, r.code, count);
       for (const std::string &b : r.blocks) queue_block(sock, b);
       break;
@@ -357,6 +371,14 @@ void ScriptServer::push(Reply reply) {
 void ScriptServer::set_default(Reply reply) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->default_reply = std::move(reply);
+}
+
+void ScriptServer::release_held() {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->holds_released = true;
+  }
+  impl_->cv.notify_all();
 }
 
 std::vector<Request> ScriptServer::requests() const {

@@ -46,7 +46,9 @@ struct Reply {
     garbage_header,      // send 26 bytes of junk, then close
     negative_length,     // header, then a block length field of -5, then close
     huge_length,         // header, then a block length field of 999999999, then close
-    endless_progress     // progress replies until the client goes away
+    endless_progress,    // progress replies until the client goes away
+    hold                 // answer as none does, but only after release_held()
+                         // (nothing, if the server stops first)
     // For close_mid_block, negative_length and huge_length the header
     // announces at least one block when count is -2.
   } fault = none;
@@ -72,6 +74,7 @@ class ScriptServer {
 
   void push(Reply reply);         // next answer to a scripted request
   void set_default(Reply reply);  // answer once the script is used up (default: 8, no blocks)
+  void release_held();            // held replies, now and later, go out
 
   std::vector<Request> requests() const;  // every request so far, handshake included
   std::vector<int> codes() const;         // their codes, in order

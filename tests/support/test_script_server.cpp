@@ -350,6 +350,32 @@ TEST(ScriptServer, StalledConnectionDoesNotBlockAnother) {
   EXPECT_EQ(server.open_command_connections(), 2);
 }
 
+// A held reply goes out whole on its release and the session goes on; a
+// server that stops first sends nothing and still stops.
+TEST(ScriptServer, HeldReplyWaitsForReleaseOrStop) {
+  const std::string answer = Header("8", "1") + "         2" + std::string("v\0", 2);
+  for (bool released : {true, false}) {
+    SCOPED_TRACE(released ? "released" : "stopped first");
+    auto server = std::make_unique<ScriptServer>();
+    server->push(Make(Reply::hold, {T("v")}));
+    RawClient client(server->port());
+    ASSERT_TRUE(client.handshake());
+    client.send(59, {T("1")});
+    ASSERT_TRUE(server->wait_for_requests(3, 5000));
+    EXPECT_TRUE(client.quiet_for(100));  // neither an answer nor a close
+    if (released) {
+      server->release_held();
+      EXPECT_EQ(client.read_bytes(answer.size()), answer);
+      client.send(1, {});  // still in step: the disconnect gets its own answer
+      EXPECT_EQ(client.read_to_eof(), Header("8", "0"));
+    } else {
+      server.reset();
+      EXPECT_EQ(client.read_to_eof(), "");
+    }
+    EXPECT_TRUE(client.eof());
+  }
+}
+
 TEST(ScriptServer, EndlessProgressRunsUntilTheClientLeaves) {
   ScriptServer server;
   server.push(Make(Reply::endless_progress));
