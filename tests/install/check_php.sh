@@ -11,8 +11,10 @@
 # build put the extension and the snippet is worked out from php-config as
 # the build does; TALVOR_PHP_EXTENSION_DIR and TALVOR_PHP_INI_DIR (relative
 # to PREFIX, or absolute) say it when the build was told otherwise. PHP
-# names the interpreter (default: php). Exits 0 when everything held.
+# names the interpreter (default: php). Exits 0 when everything held, 77
+# (skipped) when the build made no language modules.
 set -euo pipefail
+[ "${TALVOR_BUILD_FACES:-ON}" = ON ] || exit 77
 
 : "${PREFIX:?PREFIX must name the install prefix}"
 : "${TALVOR_SERVER_ADDRESS:?TALVOR_SERVER_ADDRESS must name a running talvor-server}"
