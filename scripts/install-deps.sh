@@ -10,6 +10,7 @@ packages=(
   g++-multilib qemu-user
   libsqlite3-dev sqlite3
   python3 python3-dev swig php-dev php-cli libperl-dev perl
+  default-jdk-headless mono-devel
 )
 
 missing=()
