@@ -1,8 +1,10 @@
-# Writes the public functions of core/api_list.h as SWIG declarations with
-# unnamed parameters (so generated usage texts show types, as
-# "TalvorClose(int);"), in the order the language modules register them.
+# Writes the public functions of core/api_list.h as SWIG declarations in the
+# order the language modules register them: OUTPUT with unnamed parameters
+# (so generated usage texts show types, as "TalvorClose(int);"), and
+# NAMED_OUTPUT with the list's parameter names, for languages whose
+# generated methods show them (Java, C#).
 #
-#   talvor_generate_swig_api(OUTPUT file)
+#   talvor_generate_swig_api(OUTPUT file NAMED_OUTPUT file)
 #
 # The order is the faces' own; the set of functions comes from the list, and
 # configuring fails if the two ever differ, so the modules cannot drift from
@@ -15,7 +17,7 @@ set(TALVOR_FACE_ORDER
   Error)
 
 function(talvor_generate_swig_api)
-  cmake_parse_arguments(G "" "OUTPUT" "" ${ARGN})
+  cmake_parse_arguments(G "" "OUTPUT;NAMED_OUTPUT" "" ${ARGN})
   set(list_file ${PROJECT_SOURCE_DIR}/core/api_list.h)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
   file(READ ${list_file} text)
@@ -43,6 +45,9 @@ function(talvor_generate_swig_api)
     string(REPLACE ";" ", " types "${types}")
     set(decl_${name} "${result} Talvor${name}(${types});")
     string(REPLACE "* Talvor" "*Talvor" decl_${name} "${decl_${name}}")
+    string(STRIP "${params}" params)
+    set(named_${name} "${result} Talvor${name}(${params});")
+    string(REPLACE "* Talvor" "*Talvor" named_${name} "${named_${name}}")
     list(APPEND names ${name})
   endforeach()
 
@@ -54,10 +59,16 @@ function(talvor_generate_swig_api)
     message(FATAL_ERROR "core/api_list.h lists ${found}, but the faces register ${expected}")
   endif()
 
-  set(out "// Generated from core/api_list.h by cmake/TalvorSwigApi.cmake: do not edit.\n")
-  string(APPEND out "// The public functions, in the order the modules register them.\n")
-  foreach(name IN LISTS TALVOR_FACE_ORDER)
-    string(APPEND out "${decl_${name}}\n")
+  foreach(kind IN ITEMS decl named)
+    set(out "// Generated from core/api_list.h by cmake/TalvorSwigApi.cmake: do not edit.\n")
+    string(APPEND out "// The public functions, in the order the modules register them.\n")
+    foreach(name IN LISTS TALVOR_FACE_ORDER)
+      string(APPEND out "${${kind}_${name}}\n")
+    endforeach()
+    if(kind STREQUAL decl)
+      file(CONFIGURE OUTPUT ${G_OUTPUT} CONTENT "${out}" @ONLY)
+    else()
+      file(CONFIGURE OUTPUT ${G_NAMED_OUTPUT} CONTENT "${out}" @ONLY)
+    endif()
   endforeach()
-  file(CONFIGURE OUTPUT ${G_OUTPUT} CONTENT "${out}" @ONLY)
 endfunction()

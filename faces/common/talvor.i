@@ -26,4 +26,11 @@
   talvor_set_value(arg1, arg2, arg3);
 }
 
+/* Declared with parameter names where a language shows them in its methods
+ * (define TALVOR_NAMED_PARAMETERS before including this file), without
+ * where usage texts must show types only. */
+#ifdef TALVOR_NAMED_PARAMETERS
+%include "talvor_api_named_decls.i"
+#else
 %include "talvor_api_decls.i"
+#endif

@@ -81,4 +81,6 @@ SWIGEXPORT void SWIGSTDCALL SWIGRegisterStringCallback_talvor_csharp_api(SWIG_CS
     return TalvorText.FromHandle($imcall);
   }
 
+// The methods carry the library's parameter names.
+#define TALVOR_NAMED_PARAMETERS
 %include "talvor.i"

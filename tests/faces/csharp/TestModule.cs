@@ -157,10 +157,10 @@ static class TestModule {
       new { Text = "\uDFFF", At = 0 },
     };
     var calls = new[] {
-      new { Parameter = "arg1", Body = (Action<string>)(t => api.TalvorSort(5, t)) },
-      new { Parameter = "arg4", Body = (Action<string>)(t => api.TalvorSearch("a", "f", 0, 0, t, "u", "p")) },
-      new { Parameter = "arg2", Body = (Action<string>)(t => api.TalvorSetValue(5, "name", t)) },
-      new { Parameter = "arg2", Body = (Action<string>)(t => api.TalvorRunProgram(5, "p", t, 1)) },
+      new { Parameter = "sort_text", Body = (Action<string>)(t => api.TalvorSort(5, t)) },
+      new { Parameter = "search_text", Body = (Action<string>)(t => api.TalvorSearch("a", "f", 0, 0, t, "u", "p")) },
+      new { Parameter = "value", Body = (Action<string>)(t => api.TalvorSetValue(5, "name", t)) },
+      new { Parameter = "argument", Body = (Action<string>)(t => api.TalvorRunProgram(5, "p", t, 1)) },
     };
     foreach (var text in texts) {
       foreach (var call in calls) {
