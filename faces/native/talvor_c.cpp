@@ -69,7 +69,7 @@ const char *talvor_error_text(int code) {
       "out of memory",
       "no communications thread came up (no server, refused handshake or bad address)",
       "the communications thread did not end in time",
-      "the result-set table is full",
+      "search: the result-set table is full",
       "a reply block is missing",
       "the server answered with an unexpected reply",
       "no such form",
@@ -80,7 +80,7 @@ const char *talvor_error_text(int code) {
       "no usable sort item",
       "position below 1",
       "the user level is too low for the operation",
-      "the result-set table is full",
+      "subset or parent: the result-set table is full",
       "no communications thread is running",
       "no live connection",
   };

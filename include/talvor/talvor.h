@@ -13,6 +13,7 @@
 #ifndef TALVOR_TALVOR_H
 #define TALVOR_TALVOR_H
 
+#include "talvor/errors.h"
 #include "talvor/export.h"
 
 #ifdef __cplusplus
