@@ -8,9 +8,13 @@
 
 namespace {
 
+// A block's bytes are taken in pieces of at most this many.
+const size_t block_piece = 64 * 1024;
+
 // Reads one block under the request's remaining byte budget. The length is
-// checked before anything is allocated, so a peer cannot make the server
-// reserve more than the budget.
+// checked against the budget first, and the block then grows piece by piece
+// as its bytes arrive: a peer that announces megabytes and sends a few makes
+// the server hold a few, not what was announced.
 int read_block(socket_t *sock, size_t *budget, std::string *out) {
   char field[block_length_field_size];
   if (!sock->read(field, sizeof(field))) return read_broken;
@@ -18,8 +22,15 @@ int read_block(socket_t *sock, size_t *budget, std::string *out) {
   if (!decode_block_length(field, &len)) return read_broken;
   if (static_cast<size_t>(len) > *budget) return read_broken;
   *budget -= static_cast<size_t>(len);
-  out->assign(static_cast<size_t>(len), '\0');
-  if (len > 0 && !sock->read(&(*out)[0], static_cast<size_t>(len))) return read_broken;
+  out->clear();
+  size_t left = static_cast<size_t>(len);
+  while (left > 0) {
+    size_t piece = left < block_piece ? left : block_piece;
+    size_t at = out->size();
+    out->resize(at + piece);
+    if (!sock->read(&(*out)[at], piece)) return read_broken;
+    left -= piece;
+  }
   return read_ok;
 }
 
