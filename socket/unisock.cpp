@@ -159,6 +159,28 @@ int set_nodelay(int fd) {
   return setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
 }
 
+// A server host that vanishes without closing (power loss, a cable pulled)
+// sends nothing, and a read waiting for its reply would wait for ever. With
+// these probes the kernel declares such a connection dead within about
+// keepalive_idle + keepalive_count * keepalive_interval seconds, and the
+// read fails. A server that is alive but never answers still answers the
+// probes, so this bounds only the vanished host.
+const int keepalive_idle = 15;      // seconds of silence before the first probe
+const int keepalive_interval = 5;   // seconds between unanswered probes
+const int keepalive_count = 3;      // unanswered probes that end the connection
+
+int set_keepalive(int fd) {
+  int on = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on)) != 0) return -1;
+#ifdef TCP_KEEPIDLE
+  if (setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &keepalive_idle, sizeof(keepalive_idle)) != 0 ||
+      setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &keepalive_interval, sizeof(keepalive_interval)) != 0 ||
+      setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &keepalive_count, sizeof(keepalive_count)) != 0)
+    return -1;
+#endif
+  return 0;
+}
+
 }  // namespace
 
 // ---- construction ----
@@ -246,7 +268,7 @@ int unix_socket::connect(long max_attempts, time_t timeout) {
     }
     int err = connect_fd(s, target, target_len);
     if (err == 0) {
-      if (!local && set_nodelay(s) != 0) {
+      if (!local && (set_nodelay(s) != 0 || set_keepalive(s) != 0)) {
         errcode = errno;
         ::close(s);
         return 0;
