@@ -489,3 +489,42 @@ TEST(W32Local, CancelAcceptWakesABlockedAccept) {
   EXPECT_EQ(late.connect(1, 1), 0);
   EXPECT_EQ(late.get_err(), w32_local_socket::timeout_expired);
 }
+
+// One listener serves connections one after another, and a timed read on a
+// local socket returns what came once its wait ends.
+TEST(W32Local, ListenerAcceptsAgainAndTimedReadReturnsWhatCame) {
+  const std::string addr = unique_local_address();
+  std::unique_ptr<socket_t> l(socket_t::create_local(addr.c_str()));
+  ASSERT_TRUE(l->is_ok()) << error_text(l.get());
+  for (int round = 0; round < 2; round++) {
+    SCOPED_TRACE(round);
+    Peer peer("echo " + addr + " 3");
+    ASSERT_TRUE(peer.started);
+    std::unique_ptr<socket_t> s(l->accept(60));
+    ASSERT_NE(s, nullptr) << error_text(l.get());
+    const std::string sent = round == 0 ? "abc" : "xyz";
+    ASSERT_EQ(s->write(sent.data(), 3), 1);
+    char buf[10];
+    long got = 0;
+    // The echo may come in pieces; the last wait sees nothing more.
+    for (long r; (r = s->read(buf + got, 10 - got, 10 - got, 2)) > 0;) got += r;
+    EXPECT_EQ(got, 3);
+    EXPECT_TRUE(s->is_ok()) << error_text(s.get());
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(got)), sent);
+    ASSERT_EQ(s->write("q", 1), 1);
+    EXPECT_EQ(peer.finish(), 0);
+  }
+}
+
+TEST(W32Local, ClosedLocalSocketIsNotOpened) {
+  const std::string addr = unique_local_address();
+  std::unique_ptr<socket_t> l(socket_t::create_local(addr.c_str()));
+  ASSERT_TRUE(l->is_ok()) << error_text(l.get());
+  EXPECT_EQ(l->close(), 1);
+  EXPECT_EQ(l->get_err(), w32_local_socket::not_opened);
+  EXPECT_EQ(l->accept(0), nullptr);
+  EXPECT_EQ(error_text(l.get()), "socket not opened");
+  // Its named objects are gone with it.
+  EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, (addr + ".shr").c_str()), nullptr);
+  EXPECT_EQ(l->close(), 1);
+}
