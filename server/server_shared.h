@@ -21,6 +21,10 @@ struct session_settings {
   size_t max_sets = 4096;           // record sets per session
   size_t max_applications = 64;     // open applications per session
   request_limits limits;
+  // Until one of its applications is logged in, a session's requests carry
+  // a few short texts (handshake, application name, user, password), so
+  // they get far less room than after; the smaller of the two applies.
+  request_limits pre_login_limits{16, 16u * 1024u};
 };
 
 struct server_shared {

@@ -93,6 +93,26 @@ reply dispatch(session &s, const request &req, bool *end) {
   }
 }
 
+namespace {
+
+bool logged_in_anywhere(const session &s) {
+  for (const auto &app : s.apps)
+    if (app.second->logged_in) return true;
+  return false;
+}
+
+request_limits limits_for(const session &s) {
+  const request_limits &after = s.shared->settings.limits;
+  if (logged_in_anywhere(s)) return after;
+  const request_limits &before = s.shared->settings.pre_login_limits;
+  request_limits l;
+  l.max_blocks = before.max_blocks < after.max_blocks ? before.max_blocks : after.max_blocks;
+  l.max_bytes = before.max_bytes < after.max_bytes ? before.max_bytes : after.max_bytes;
+  return l;
+}
+
+}  // namespace
+
 void run_session(server_shared *shared, socket_t *sock, long id) {
   session s;
   s.shared = shared;
@@ -103,7 +123,7 @@ void run_session(server_shared *shared, socket_t *sock, long id) {
     // Until the handshake is through, a connection that says nothing is
     // dropped, so idle connections cannot pile up.
     time_t timeout = s.handshake_done ? -1 : shared->settings.handshake_timeout_s;
-    if (read_request(sock, shared->settings.limits, timeout, &req) != read_ok) break;
+    if (read_request(sock, limits_for(s), timeout, &req) != read_ok) break;
     bool end = false;
     reply r = dispatch(s, req, &end);
     if (!send_reply(sock, r) || end) break;
