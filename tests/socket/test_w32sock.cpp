@@ -528,3 +528,30 @@ TEST(W32Local, ClosedLocalSocketIsNotOpened) {
   EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, (addr + ".shr").c_str()), nullptr);
   EXPECT_EQ(l->close(), 1);
 }
+
+// The roles the other way round: this process connects to a listener in the
+// other one, and a writer that finds the ring full notices the peer's end.
+TEST(W32Local, ConnectToAnotherProcessAndWriterNoticesItsEnd) {
+  const std::string addr = unique_local_address();
+  const size_t n = w32_local_channel::ring_size + 500;
+  Peer peer("serve " + addr + " " + std::to_string(n));
+  ASSERT_TRUE(peer.started);
+  // The listener's objects exist only once the other process has opened
+  // it; until then a connect finds nothing and fails at once.
+  std::unique_ptr<socket_t> s;
+  for (int i = 0; i < 240 && !s; i++) {
+    s.reset(socket_t::connect(addr.c_str(), socket_t::sock_local_domain, 30, 1));
+    if (!s) Sleep(250);
+  }
+  ASSERT_NE(s, nullptr);
+  const std::vector<char> out = pattern(n, 5);
+  ASSERT_EQ(s->write(out.data(), n), 1) << error_text(s.get());
+  std::vector<char> in(n);
+  ASSERT_EQ(s->read(in.data(), n), 1) << error_text(s.get());
+  EXPECT_EQ(in, out);
+  // The peer reads no more and ends: more than the ring holds cannot go.
+  const std::vector<char> more = pattern(2 * w32_local_channel::ring_size, 6);
+  EXPECT_EQ(s->write(more.data(), more.size()), 0);
+  EXPECT_EQ(s->get_err(), w32_local_socket::broken_pipe);
+  EXPECT_EQ(peer.finish(), 0);
+}
