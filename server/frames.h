@@ -28,13 +28,14 @@ struct request_limits {
 
 enum read_status {
   read_ok = 1,
-  read_timeout = 0,   // nothing (or only part of a header) arrived in time
+  read_timeout = 0,   // the request did not arrive whole in time
   read_broken = -1    // connection failed, or the request broke a limit: stop
 };
 
 // Reads one request. timeout is in seconds, -1 for no limit; it applies to
-// the arrival of the header only. A garbled header (no numbers) is broken. The blocks of a count of 0 or more end
-// early at a marker block, like any list.
+// the arrival of the whole request, header and blocks. A garbled header (no
+// numbers) is broken. The blocks of a count of 0 or more end early at a
+// marker block, like any list.
 int read_request(socket_t *sock, const request_limits &limits, time_t timeout, request *out);
 
 struct reply {

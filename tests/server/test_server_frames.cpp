@@ -96,6 +96,37 @@ TEST(ServerFrames, LongBlocksArriveIntact) {
   }
 }
 
+// A peer that sends some bytes and then stays silent: a timed wait past its
+// bytes sees nothing, and an untimed read would wait for ever.
+class silent_peer : public memory_socket {
+ public:
+  using memory_socket::memory_socket;
+  using memory_socket::read;
+  long read(void *buf, size_t min_size, size_t max_size, time_t timeout) override {
+    if (remaining() == 0) return 0;
+    return memory_socket::read(buf, min_size, max_size, timeout);
+  }
+  int read(void *buf, size_t size) override {
+    waited_without_limit = true;
+    return memory_socket::read(buf, size);
+  }
+  bool waited_without_limit = false;
+};
+
+TEST(ServerFrames, TimedRequestMustArriveWholeNotJustItsHeader) {
+  const std::string cases[] = {
+      header(211, 1),                        // the block never starts
+      header(211, 1) + "         5",         // its length, then nothing
+      header(211, 2) + block(std::string("4\0", 2)) + "   ",  // second block cut in its length
+  };
+  for (const std::string &bytes : cases) {
+    silent_peer sock(bytes.data(), bytes.size());
+    request req;
+    EXPECT_EQ(read_timeout, read_request(&sock, request_limits(), 5, &req)) << bytes.size();
+    EXPECT_FALSE(sock.waited_without_limit) << bytes.size();
+  }
+}
+
 TEST(ServerFrames, BlockCutShortIsBroken) {
   std::string bytes = header(120, 1) + "    100000" + std::string(99999, 'y');
   memory_socket sock(bytes.data(), bytes.size());

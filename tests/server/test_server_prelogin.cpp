@@ -3,6 +3,7 @@
 #include <string>
 
 #include "server/server_fixture.h"
+#include "wire.h"
 
 namespace talvortest {
 namespace {
@@ -29,6 +30,19 @@ TEST_F(ServerBeforeLogin, SameRequestAfterLoginIsAnswered) {
   // Looking up a form by that name: no such form, but an answer.
   EXPECT_EQ(-1, c->form(app, big_text));
   EXPECT_GT(c->form(app, "customers"), 0);
+}
+
+// The handshake limit covers the whole first request, not only its header:
+// a header announcing a block that never comes no longer holds the
+// connection for ever.
+TEST_F(ServerBeforeLogin, HandshakeWhoseBlockNeverComesIsDropped) {
+  restart([](server_config &c) { c.handshake_timeout_s = 1; });
+  raw_client c(port_);
+  ASSERT_TRUE(c.connected());
+  char h[command_header_size];
+  encode_command_header(h, 211, 1);
+  ASSERT_TRUE(c.send_raw(std::string(h, sizeof h)));
+  EXPECT_TRUE(c.closed_by_server(10));
 }
 
 TEST_F(ServerBeforeLogin, OpeningAndLoggingInStillFit) {
