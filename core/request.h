@@ -6,8 +6,11 @@
 #ifndef TALVOR_CORE_REQUEST_H
 #define TALVOR_CORE_REQUEST_H
 
+#include <string.h>
+
 #include "protocol.h"
 #include "state.h"
+#include "wire.h"
 
 // Level check: 1 when global_user_level >= needed, else code 15 and 0.
 int require_level(int needed);
@@ -48,6 +51,12 @@ void send_follow_up(int application_id);
 // Reads a decimal number as atoi does (blanks, a sign, digits; 0 when none),
 // saturating at the int range instead of wrapping, as a 32-bit atoi does.
 int read_int(const char *text);
+
+// 1 when text, sent as a block with its NUL, would be the END_OF_LIST marker
+// (which ends an open list wherever it stands). 0 for null.
+inline int text_is_end_of_list(const char *text) {
+  return text && is_end_of_list(text, (int)strlen(text) + 1);
+}
 
 // Lowest empty slot of ResultSet, or -1.
 int lowest_free_slot();

@@ -107,15 +107,25 @@ int log_in(int application_id, char *user, char *password) {
   return 1;
 }
 
+// 1 when one of the items that cut_search_items left in place is the
+// END_OF_LIST marker: sent in the search's open list it would end the list
+// early, and the server would read the items after it as a command of their
+// own.
+int has_marker_item(const char *first, int items) {
+  const char *item = first;
+  for (int i = 0; i < items; ++i) {
+    if (text_is_end_of_list(item)) return 1;
+    item += strlen(item) + 1;
+  }
+  return 0;
+}
+
 // Runs the steps after opening; returns the new handle or -1.
-int search_steps(char *application, char *form, int option1, int option2, char *items_text,
+int search_steps(char *application, char *form, int option1, int option2, char *first_item, int items,
                  char *user, char *password) {
   int application_id = 0;
   if (!open_application(application, &application_id)) return -1;
   if (!log_in(application_id, user, password)) return -1;
-
-  char *first_item = nullptr;
-  int items = cut_search_items(items_text, &first_item);
 
   send_header(command_find_form, 2);
   send_number(application_id);
@@ -200,7 +210,13 @@ int TalvorInnerSearch(char *application, char *form, int option1, int option2, c
   if (!require_connection()) return -1;
   char *items_text = strdup(search_text);
   if (!items_text) return -1;
-  int handle = search_steps(application, form, option1, option2, items_text, user, password);
+  char *first_item = nullptr;
+  int items = cut_search_items(items_text, &first_item);
+  int handle = -1;
+  if (has_marker_item(first_item, items))
+    global_error = talvor_err_unsendable_text;
+  else
+    handle = search_steps(application, form, option1, option2, first_item, items, user, password);
   free(items_text);
   return handle;
 }

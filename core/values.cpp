@@ -46,9 +46,15 @@ void TalvorInnerSetValue(int handle, char *field, char *value) {
   if (!require_level(1)) return;
   ResultSetEntry *entry = require_entry(handle);
   if (!entry || !require_connection()) return;
+  strip_leading_trailing_spaces(value);
+  // Both texts travel in an open list, which a text equal to the END_OF_LIST
+  // marker would end early: the server would read what follows as a command.
+  if (text_is_end_of_list(field) || text_is_end_of_list(value)) {
+    global_error = talvor_err_unsendable_text;
+    return;
+  }
   send_header(command_set_value, -1);
   send_number(1);
-  strip_leading_trailing_spaces(value);
   send_number(entry->application_id);
   send_number(entry->set_id);
   send_text(field);

@@ -22,6 +22,7 @@ const char *const texts[] = {
     "too many open result sets",                             // 16
     "no connection is running",                              // 17
     "not connected",                                         // 18
+    "a text equals the protocol's end-of-list marker",       // 19
 };
 
 }  // namespace

@@ -117,6 +117,31 @@ TEST_F(SearchTest, EveryItemOfASearchWithMoreThan1024ItemsIsSent) {
   expect_request(r[5], 54, -1, search_blocks(items));
 }
 
+// An item equal to the END_OF_LIST marker would end the search's open list
+// early, and the server would take the items after it for a command of their
+// own: such a search is refused before anything is sent.
+TEST_F(SearchTest, AnItemEqualToTheEndOfListMarkerIsRefusedBeforeAnythingIsSent) {
+  const std::string marker = "0?432984_|_END_OF_LIST";
+  const std::string injected = std::string(26, '7');
+  for (const std::string &text : {marker, "a%" + marker, "a%" + marker + "%" + injected}) {
+    SCOPED_TRACE(text);
+    server().clear();
+    EXPECT_EQ(-1, search(text.c_str()));
+    EXPECT_EQ(19, TalvorError());
+    EXPECT_EQ(0, used_slots());
+    expect_nothing_sent();
+  }
+  // A text that only contains the marker inside an item is an ordinary item.
+  server().clear();
+  push_all(standard_replies());
+  int h = search(("x" + marker).c_str());
+  ASSERT_EQ(0, h);
+  std::vector<Request> r = sent();
+  ASSERT_EQ(6u, r.size());
+  expect_request(r[5], 54, -1, search_blocks({"x" + marker}));
+  free_slot(h);
+}
+
 TEST_F(SearchTest, NullSearchTextEndsWithCodeZeroAndSendsNothing) {
   global_error = 9;
   EXPECT_EQ(-1, search(nullptr));

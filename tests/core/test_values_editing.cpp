@@ -140,6 +140,38 @@ TEST_F(ValuesTest, SetValueFailures) {
   }
 }
 
+// The field and the value travel in an open list that a text equal to the
+// END_OF_LIST marker would end early: refused with nothing sent, and the next
+// call finds the streams in step.
+TEST_F(ValuesTest, SetValueRefusesTheEndOfListMarker) {
+  const std::string marker = "0?432984_|_END_OF_LIST";
+  struct Row {
+    const char *name;
+    std::string field, value;
+  } rows[] = {
+      {"marker as value", "Name", marker},
+      {"marker as value once trimmed", "Name", "  " + marker + " "},
+      {"marker as field", marker, "v"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    server().clear();
+    int h = make_entry(7, 11, 3);
+    Text field(row.field.c_str()), value(row.value.c_str());
+    TalvorSetValue(h, field.get(), value.get());
+    EXPECT_EQ(19, TalvorError());
+    expect_nothing_sent();
+    server().clear();
+    server().push(ok());
+    server().push(ok());
+    Text plain_field("Name"), plain_value("v");
+    TalvorSetValue(h, plain_field.get(), plain_value.get());
+    EXPECT_EQ(0, TalvorError());
+    EXPECT_EQ((std::vector<int>{48, 58}), codes_of(sent()));
+    free_slot(h);
+  }
+}
+
 class EditingTest : public ConnectedTest {};
 
 TEST_F(EditingTest, UserLevelsDecideWhatIsSent) {
