@@ -31,11 +31,10 @@ namespace {
 // Set once the communications thread owns the thread-side streams.
 int thread_ends_taken;
 
-// Gives the other thread the processor between the many small transfers.
-void release_and_yield(platform_lock *lock) {
-  lock_release(lock);
-  thread_yield();
-}
+// Frames up to this size (length field included) leave in one stream write
+// from the stack; longer payloads follow their length field in a second
+// write, which stdio passes straight to the pipe.
+enum { small_frame_size = 4096 };
 
 // Reads and drops n bytes. 1 when all arrived.
 int drop_bytes(pipe_stream file, size_t n) {
@@ -76,7 +75,7 @@ int channel_write_header(pipe_stream file, platform_lock *lock, int sockref, int
   encode_channel_header(header, sockref, command, count);
   lock_acquire(lock);
   int ok = stream_write(file, header, channel_header_size) && stream_flush(file);
-  release_and_yield(lock);
+  lock_release(lock);
   return ok ? 0 : -1;
 }
 
@@ -87,7 +86,7 @@ int channel_read_header(pipe_stream file, platform_lock *lock, int *sockref, int
   lock_acquire(lock);
   int ok = 1;
   for (int i = 0; i < 3 && ok; ++i) ok = stream_read_line(file, lines[i], sizeof lines[i]);
-  release_and_yield(lock);
+  lock_release(lock);
   if (!ok) return -1;
   *sockref = atoi(lines[0]);
   *command = atoi(lines[1]);
@@ -100,10 +99,18 @@ int channel_write_block(pipe_stream file, platform_lock *lock, const char *data,
   char field[channel_length_field_size + 1];
   snprintf(field, sizeof field, zero_filled ? "%010d" : "%10d", len);
   size_t payload = len > 0 ? (size_t)len : 0;
+  // One write per frame: the reader then finds it whole in one pipe read.
+  char frame[small_frame_size];
+  int small = payload <= sizeof frame - channel_length_field_size;
+  if (small) {
+    memcpy(frame, field, channel_length_field_size);
+    if (payload) memcpy(frame + channel_length_field_size, data, payload);
+  }
   lock_acquire(lock);
-  int ok = stream_write(file, field, channel_length_field_size) && stream_write(file, data, payload) &&
-           stream_flush(file);
-  release_and_yield(lock);
+  int ok = small ? stream_write(file, frame, channel_length_field_size + payload)
+                 : stream_write(file, field, channel_length_field_size) && stream_write(file, data, payload);
+  ok = ok && stream_flush(file);
+  lock_release(lock);
   return ok ? len : -1;
 }
 
@@ -128,7 +135,35 @@ int channel_read_block(pipe_stream file, platform_lock *lock, char **data, int *
       *len = n;
     }
   }
-  release_and_yield(lock);
+  lock_release(lock);
+  return status;
+}
+
+int channel_read_block_reusing(pipe_stream file, platform_lock *lock, char **buf, size_t *room, int *len) {
+  *len = 0;
+  if (!file) return wire_broken;
+  int status = wire_ok;
+  int n = 0;
+  lock_acquire(lock);
+  if (!read_length_field(file, &n)) {
+    status = wire_broken;
+  } else if (n > 0) {
+    if ((size_t)n > *room) {
+      char *grown = (char *)realloc(*buf, (size_t)n);
+      if (grown) {
+        *buf = grown;
+        *room = (size_t)n;
+      }
+    }
+    if ((size_t)n > *room) {
+      status = drop_bytes(file, (size_t)n) ? wire_no_memory : wire_broken;
+    } else if (!stream_read(file, *buf, (size_t)n)) {
+      status = wire_broken;
+    } else {
+      *len = n;
+    }
+  }
+  lock_release(lock);
   return status;
 }
 
@@ -141,7 +176,7 @@ int channel_read_block_into(pipe_stream file, platform_lock *lock, char *buf, in
   } else {
     n = 0;
   }
-  release_and_yield(lock);
+  lock_release(lock);
   return n;
 }
 

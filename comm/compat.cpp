@@ -60,13 +60,12 @@ socket_t *socket_from_reference(int ref) {
 }
 
 // Runs a socket operation under the lock of a stream, as the stream writers
-// do, and yields afterwards.
+// do.
 template <typename F>
 int under_lock(platform_lock *lock, F f) {
   lock_acquire(lock);
   int result = f();
   lock_release(lock);
-  thread_yield();
   return result;
 }
 

@@ -144,7 +144,10 @@ int s_write(socket_t *sock, char *data, int len) {
   bool empty = len <= 0;
   if (empty) len = 1;
   size_t total = static_cast<size_t>(len) + block_length_field_size;
-  char *frame = static_cast<char *>(malloc(total));
+  // Small frames, nearly all of them, are built on the stack: no heap
+  // allocation per block.
+  char small[1024];
+  char *frame = total <= sizeof(small) ? small : static_cast<char *>(malloc(total));
   if (frame == nullptr) return 0;
   encode_block_length(frame, len);
   if (empty || data == nullptr)
@@ -152,7 +155,7 @@ int s_write(socket_t *sock, char *data, int len) {
   else
     memcpy(frame + block_length_field_size, data, static_cast<size_t>(len));
   long queued = sock->buffered_write(frame, total);
-  free(frame);
+  if (frame != small) free(frame);
   return static_cast<int>(queued);
 }
 
