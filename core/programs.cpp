@@ -29,7 +29,8 @@ char *TalvorInnerRunProgram(int handle, char *program, char *argument, int flag)
   global_error = talvor_ok;
   if (!require_level(2)) return empty_text();
   ResultSetEntry *entry = require_entry(handle);
-  if (!entry || !require_connection()) return empty_text();
+  // The program goes with a line feed appended, so it is never the marker.
+  if (!entry || !require_connection() || !require_sendable({argument})) return empty_text();
   char *block = make_program_block(program);
   if (!block) {
     global_error = talvor_err_memory;

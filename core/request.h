@@ -8,6 +8,8 @@
 
 #include <string.h>
 
+#include <initializer_list>
+
 #include "protocol.h"
 #include "state.h"
 #include "wire.h"
@@ -56,6 +58,20 @@ int read_int(const char *text);
 // (which ends an open list wherever it stands). 0 for null.
 inline int text_is_end_of_list(const char *text) {
   return text && is_end_of_list(text, (int)strlen(text) + 1);
+}
+
+// Unsendable-text check, made after the live-connection check: 1 when no
+// text of the list is the END_OF_LIST marker, else code 19 and 0. Every peer
+// takes that block for the end of a request wherever it stands, so the
+// blocks after it would be read as a command of their own.
+inline int require_sendable(std::initializer_list<const char *> texts) {
+  for (const char *text : texts) {
+    if (text_is_end_of_list(text)) {
+      global_error = talvor_err_unsendable_text;
+      return 0;
+    }
+  }
+  return 1;
 }
 
 // Lowest empty slot of ResultSet, or -1.

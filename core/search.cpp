@@ -120,6 +120,17 @@ int has_marker_item(const char *first, int items) {
   return 0;
 }
 
+// 1 when none of the search's other texts, the scrambled password included,
+// is the END_OF_LIST marker (see require_sendable).
+int sendable_login(const char *application, const char *form, const char *user, char *password) {
+  if (text_is_end_of_list(application) || text_is_end_of_list(form) || text_is_end_of_list(user)) return 0;
+  if (!user || !password) return 1;  // the password is not sent then
+  char *scrambled = MyCrypt(password);
+  int ok = !text_is_end_of_list(scrambled);
+  free(scrambled);
+  return ok;
+}
+
 // Runs the steps after opening; returns the new handle or -1.
 int search_steps(char *application, char *form, int option1, int option2, char *first_item, int items,
                  char *user, char *password) {
@@ -213,7 +224,7 @@ int TalvorInnerSearch(char *application, char *form, int option1, int option2, c
   char *first_item = nullptr;
   int items = cut_search_items(items_text, &first_item);
   int handle = -1;
-  if (has_marker_item(first_item, items))
+  if (has_marker_item(first_item, items) || !sendable_login(application, form, user, password))
     global_error = talvor_err_unsendable_text;
   else
     handle = search_steps(application, form, option1, option2, first_item, items, user, password);

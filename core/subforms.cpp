@@ -13,7 +13,7 @@ namespace {
 int open_related_set(int handle, int command, bool with_subset, char *subset_name) {
   global_error = talvor_ok;
   ResultSetEntry *source = require_entry(handle);
-  if (!source || !require_connection()) return -1;
+  if (!source || !require_connection() || !require_sendable({with_subset ? subset_name : nullptr})) return -1;
   send_header(command, with_subset ? 3 : 2);
   send_number(source->application_id);
   send_number(source->set_id);
@@ -61,7 +61,7 @@ void TalvorInnerReparent(int handle, char *subset_name, int target) {
   ResultSetEntry *entry = require_entry(handle);
   if (!entry) return;
   ResultSetEntry *target_entry = require_entry(target);
-  if (!target_entry || !require_connection()) return;
+  if (!target_entry || !require_connection() || !require_sendable({subset_name})) return;
   send_header(command_reparent, 4);
   send_number(entry->application_id);
   send_number(entry->set_id);

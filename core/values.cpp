@@ -15,7 +15,7 @@ const char absent_value_mark = 27;  // ESC: the field has no value
 char *TalvorInnerGetValue(int handle, char *field) {
   global_error = talvor_ok;
   ResultSetEntry *entry = require_entry(handle);
-  if (!entry || !require_connection()) return empty_text();
+  if (!entry || !require_connection() || !require_sendable({field})) return empty_text();
   send_header(command_get_value, 4);
   send_number(entry->application_id);
   send_number(entry->set_id);
@@ -47,12 +47,7 @@ void TalvorInnerSetValue(int handle, char *field, char *value) {
   ResultSetEntry *entry = require_entry(handle);
   if (!entry || !require_connection()) return;
   strip_leading_trailing_spaces(value);
-  // Both texts travel in an open list, which a text equal to the END_OF_LIST
-  // marker would end early: the server would read what follows as a command.
-  if (text_is_end_of_list(field) || text_is_end_of_list(value)) {
-    global_error = talvor_err_unsendable_text;
-    return;
-  }
+  if (!require_sendable({field, value})) return;
   send_header(command_set_value, -1);
   send_number(1);
   send_number(entry->application_id);

@@ -83,7 +83,7 @@ const char *talvor_error_text(int code) {
       "subset or parent: the result-set table is full",
       "no communications thread is running",
       "no live connection",
-      "a text equals the protocol's end-of-list marker and cannot be sent in a list",
+      "a text equals the protocol's end-of-list marker and cannot be sent",
   };
   if (code >= 0 && code < (int)(sizeof texts / sizeof texts[0])) return texts[code];
   return "unknown error code";

@@ -24,7 +24,7 @@ enum talvor_error_code {
   talvor_err_subset_table_full = 16,     /* subset/parent: the result-set table is full */
   talvor_err_not_running = 17,           /* disconnect: no communications thread is running */
   talvor_err_not_connected = 18,         /* no live connection */
-  talvor_err_unsendable_text = 19        /* a text in a list equals the end-of-list marker */
+  talvor_err_unsendable_text = 19        /* a text equals the end-of-list marker */
 };
 
 #endif

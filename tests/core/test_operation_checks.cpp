@@ -4,6 +4,7 @@
 
 #include "operation_table.h"
 #include "ops_fixture.h"
+#include "protocol.h"
 
 namespace opstest {
 namespace {
@@ -49,6 +50,49 @@ TEST_F(OperationChecksTest, LevelIsCheckedBeforeTheHandle) {
     EXPECT_EQ(c.code, TalvorError());
   }
   global_user_level = 2;
+  expect_nothing_sent();
+}
+
+// A text equal to the END_OF_LIST marker would end the request early
+// wherever it stands: every peer takes that block for the end of a request,
+// and the blocks after it would be read as a command of their own. Each text
+// argument that would travel as such a block is refused before anything is
+// sent, and the next call finds the streams in step.
+TEST_F(OperationChecksTest, TextsEqualToTheEndOfListMarkerAreRefusedWithoutSending) {
+  const char *m = "0?432984_|_END_OF_LIST";
+  int h = make_entry(7, 11, 3);
+  int target = make_entry(7, 12, 3);
+  struct Case {
+    const char *name;
+    std::function<std::string()> call;
+    std::string failure;
+  } cases[] = {
+      {"GetValue field", [&] { return text_outcome(TalvorGetValue(h, Arg(m))); }, "text:"},
+      {"SubSet name", [&] { return std::to_string(TalvorSubSet(h, Arg(m))); }, "-1"},
+      {"Reparent name", [&] { TalvorReparent(h, Arg(m), target); return std::string("none"); }, "none"},
+      {"RunProgram argument",
+       [&] { return text_outcome(TalvorRunProgram(h, Arg("p"), Arg(m), 1)); }, "text:"},
+      {"Search application",
+       [&] { return std::to_string(TalvorSearch(Arg(m), Arg("f"), 0, 0, Arg(""), Arg("u"), Arg("p"))); }, "-1"},
+      {"Search form",
+       [&] { return std::to_string(TalvorSearch(Arg("a"), Arg(m), 0, 0, Arg(""), Arg("u"), Arg("p"))); }, "-1"},
+      {"Search user",
+       [&] { return std::to_string(TalvorSearch(Arg("a"), Arg("f"), 0, 0, Arg(""), Arg(m), Arg("p"))); }, "-1"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    server().clear();
+    EXPECT_EQ(c.failure, c.call());
+    EXPECT_EQ(19, TalvorError());
+    expect_nothing_sent();
+  }
+  // A password whose scrambled form is the marker would be sent as that
+  // block too.
+  std::string password = m;
+  talvor_scramble_bytes(reinterpret_cast<unsigned char *>(&password[0]), password.size());
+  server().clear();
+  EXPECT_EQ(-1, TalvorSearch(Arg("a"), Arg("f"), 0, 0, Arg(""), Arg("u"), Arg(password.c_str())));
+  EXPECT_EQ(19, TalvorError());
   expect_nothing_sent();
 }
 

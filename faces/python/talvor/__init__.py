@@ -42,7 +42,7 @@ MEANINGS = {
     16: 'subset/parent: the result-set table is full',
     17: 'disconnect: no communications thread is running',
     18: 'no live connection (never connected, disconnected, or the connection broke)',
-    19: "a text that would travel in an open list (a search item, or the field or value of `TalvorSetValue`) equals the protocol's end-of-list marker; nothing is sent",
+    19: "a text equals the protocol's end-of-list marker, which would end the request early; nothing is sent",
 }
 
 _NOT_RUNNING = 17
