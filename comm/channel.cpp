@@ -115,27 +115,16 @@ int channel_write_block(pipe_stream file, platform_lock *lock, const char *data,
 }
 
 int channel_read_block(pipe_stream file, platform_lock *lock, char **data, int *len) {
-  *data = nullptr;
-  *len = 0;
-  if (!file) return wire_broken;
-  int status = wire_ok;
-  int n = 0;
-  lock_acquire(lock);
-  if (!read_length_field(file, &n)) {
-    status = wire_broken;
-  } else if (n > 0) {
-    char *buf = (char *)malloc((size_t)n);
-    if (!buf) {
-      status = drop_bytes(file, (size_t)n) ? wire_no_memory : wire_broken;
-    } else if (!stream_read(file, buf, (size_t)n)) {
-      free(buf);
-      status = wire_broken;
-    } else {
-      *data = buf;
-      *len = n;
-    }
+  // A buffer of no room yet: the read allocates exactly the block's length.
+  char *buf = nullptr;
+  size_t room = 0;
+  int status = channel_read_block_reusing(file, lock, &buf, &room, len);
+  if (status == wire_ok && *len > 0) {
+    *data = buf;
+  } else {
+    free(buf);
+    *data = nullptr;
   }
-  lock_release(lock);
   return status;
 }
 

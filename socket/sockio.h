@@ -9,6 +9,15 @@
 #include "stdtp.h"
 #include "talvor/export.h"
 
+// Longest host part of an address text "host:port".
+enum { socket_max_host_length = 255 };
+
+// Host and port of an address text "host:port[anything]": a colon, a host
+// of at most socket_max_host_length characters, and a port in 0..65535 made
+// of decimal digits right after the colon (a larger number would silently
+// wrap to another port). 1 when the text has that form, else 0.
+int split_socket_address(const char *address, char host[socket_max_host_length + 1], unsigned short *port);
+
 class TALVOR_EXPORT socket_t {
  public:
   enum socket_domain {
@@ -63,6 +72,17 @@ class TALVOR_EXPORT socket_t {
 
  protected:
   enum { ss_open = 0, ss_shutdown = 1, ss_close = 2 } state;
+
+  // The state is read by a thread blocked in accept while cancel_accept
+  // changes it from another thread, so every access goes through atomics.
+  int get_state() const { return __atomic_load_n(&state, __ATOMIC_SEQ_CST); }
+  void set_state(int s) { __atomic_store_n(&state, static_cast<decltype(state)>(s), __ATOMIC_SEQ_CST); }
+
+  // The output queue's work for every transport. queue_bytes appends size
+  // bytes and returns size, or -1 when the queue cannot grow (it then stays
+  // as it was); flush_queue hands the whole queue to write() and empties it.
+  long queue_bytes(const void *buf, size_t size);
+  void flush_queue();
 
   socket_t() : buffer(nullptr), buffer_size(0), reference_count(0), state(ss_close) {}
 };

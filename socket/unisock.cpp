@@ -21,43 +21,6 @@ const char *unix_socket::unix_socket_dir = "/tmp/";
 
 namespace {
 
-const int max_host_length = 255;
-
-// The state is read by a thread blocked in accept while cancel_accept changes
-// it from another thread, so every access goes through atomics.
-template <typename T>
-T load_state(const T *s) {
-  return __atomic_load_n(s, __ATOMIC_SEQ_CST);
-}
-template <typename T, typename V>
-void store_state(T *s, V v) {
-  __atomic_store_n(s, static_cast<T>(v), __ATOMIC_SEQ_CST);
-}
-
-// Host and port of an address text "host:port[anything]". Returns 1 when
-// the text has a colon, a host of at most 255 characters and a port in
-// 0..65535 made of decimal digits right after the colon.
-int split_address(const char *address, char host[max_host_length + 1], unsigned short *port) {
-  if (address == nullptr) return 0;
-  const char *colon = strchr(address, ':');
-  if (colon == nullptr) return 0;
-  size_t host_len = static_cast<size_t>(colon - address);
-  if (host_len > static_cast<size_t>(max_host_length)) return 0;
-  const char *p = colon + 1;
-  if (*p < '0' || *p > '9') return 0;
-  unsigned long value = 0;
-  while (*p >= '0' && *p <= '9') {
-    value = value * 10 + static_cast<unsigned long>(*p - '0');
-    // A larger number would silently wrap to another port.
-    if (value > 65535) return 0;
-    ++p;
-  }
-  memcpy(host, address, host_len);
-  host[host_len] = '\0';
-  *port = static_cast<unsigned short>(value);
-  return 1;
-}
-
 // Fills a Unix-domain address for unix_socket_dir + address. Returns 0 when
 // the path does not fit the system's socket address.
 int make_unix_address(const char *address, sockaddr_un *sa) {
@@ -196,7 +159,7 @@ unix_socket::unix_socket(long new_fd)
       address(nullptr),
       domain(sock_any_domain),
       create_file(0) {
-  store_state(&state, ss_open);
+  set_state(ss_open);
 }
 
 unix_socket::~unix_socket() {
@@ -231,9 +194,9 @@ socket_t *socket_t::create_global(const char *address, long listen_queue_size) {
 // ---- connect and listen ----
 
 int unix_socket::connect(long max_attempts, time_t timeout) {
-  char host[max_host_length + 1];
+  char host[socket_max_host_length + 1];
   unsigned short port;
-  if (!split_address(address, host, &port)) {
+  if (!split_socket_address(address, host, &port)) {
     errcode = bad_address;
     return 0;
   }
@@ -275,7 +238,7 @@ int unix_socket::connect(long max_attempts, time_t timeout) {
       }
       fd = s;
       errcode = ok;
-      store_state(&state, ss_open);
+      set_state(ss_open);
       return 1;
     }
     errcode = err;
@@ -290,9 +253,9 @@ int unix_socket::connect(long max_attempts, time_t timeout) {
 }
 
 int unix_socket::open(long listen_queue_size) {
-  char host[max_host_length + 1];
+  char host[socket_max_host_length + 1];
   unsigned short port;
-  if (!split_address(address, host, &port)) {
+  if (!split_socket_address(address, host, &port)) {
     errcode = bad_address;
     return 0;
   }
@@ -339,34 +302,20 @@ int unix_socket::open(long listen_queue_size) {
   }
   fd = s;
   errcode = ok;
-  store_state(&state, ss_open);
+  set_state(ss_open);
   return 1;
 }
 
 // ---- output queue ----
 
-long unix_socket::buffered_write(const void *buf, size_t size) {
-  if (size == 0) return 0;
-  if (buf == nullptr || size > static_cast<size_t>(LONG_MAX - buffer_size)) return -1;
-  char *grown = static_cast<char *>(realloc(buffer, static_cast<size_t>(buffer_size) + size));
-  if (grown == nullptr) return -1;  // the old queue stays whole
-  memcpy(grown + buffer_size, buf, size);
-  buffer = grown;
-  buffer_size += static_cast<long>(size);
-  return static_cast<long>(size);
-}
+long unix_socket::buffered_write(const void *buf, size_t size) { return queue_bytes(buf, size); }
 
-void unix_socket::buffered_flush() {
-  // An empty queue has nothing to send; writing zero bytes would wrongly
-  // mark a sound connection as broken.
-  if (buffer_size > 0) write(buffer, static_cast<size_t>(buffer_size));
-  discard_queue();
-}
+void unix_socket::buffered_flush() { flush_queue(); }
 
 // ---- reading and writing ----
 
 long unix_socket::read(void *buf, size_t min_size, size_t max_size, time_t timeout) {
-  if (load_state(&state) != ss_open) {
+  if (get_state() != ss_open) {
     errcode = not_opened;
     return -1;
   }
@@ -401,7 +350,7 @@ long unix_socket::read(void *buf, size_t min_size, size_t max_size, time_t timeo
 }
 
 int unix_socket::read(void *buf, size_t size) {
-  if (load_state(&state) != ss_open) {
+  if (get_state() != ss_open) {
     errcode = not_opened;
     return 0;
   }
@@ -426,7 +375,7 @@ int unix_socket::read(void *buf, size_t size) {
 }
 
 int unix_socket::write(const void *buf, size_t size) {
-  if (load_state(&state) != ss_open) {
+  if (get_state() != ss_open) {
     errcode = not_opened;
     return 0;
   }
@@ -493,7 +442,7 @@ long unix_socket::MyGetActual() { return fd; }
 // ---- server side ----
 
 socket_t *unix_socket::accept(long timeout) {
-  if (load_state(&state) != ss_open) {
+  if (get_state() != ss_open) {
     errcode = not_opened;
     return nullptr;
   }
@@ -515,7 +464,7 @@ socket_t *unix_socket::accept(long timeout) {
     errcode = errno;
     return nullptr;
   }
-  if (load_state(&state) != ss_open) {
+  if (get_state() != ss_open) {
     // Cancelled meanwhile: this is most likely the waking connection.
     ::close(s);
     errcode = not_opened;
@@ -539,7 +488,7 @@ socket_t *unix_socket::accept(long timeout) {
 }
 
 int unix_socket::cancel_accept() {
-  store_state(&state, ss_shutdown);
+  set_state(ss_shutdown);
   // Wake a blocked accept by connecting to ourselves. The address actually
   // bound is used: the configured one may name port 0 (an ephemeral port),
   // or a host that would send an any-domain connect to a Unix-domain path.
@@ -561,8 +510,8 @@ int unix_socket::cancel_accept() {
 }
 
 int unix_socket::shutdown() {
-  if (load_state(&state) == ss_open) {
-    store_state(&state, ss_shutdown);
+  if (get_state() == ss_open) {
+    set_state(ss_shutdown);
     if (::shutdown(fd, SHUT_RDWR) != 0) {
       errcode = errno;
       return 0;
@@ -573,8 +522,8 @@ int unix_socket::shutdown() {
 }
 
 int unix_socket::close() {
-  if (load_state(&state) != ss_close) {
-    store_state(&state, ss_close);
+  if (get_state() != ss_close) {
+    set_state(ss_close);
     if (fd >= 0) {
       int rc = ::close(fd);
       fd = -1;

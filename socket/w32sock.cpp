@@ -12,43 +12,6 @@
 
 namespace {
 
-const int max_host_length = 255;
-
-// The state is read by a thread blocked in accept while cancel_accept changes
-// it from another thread, so every access goes through atomics.
-template <typename T>
-T load_state(const T *s) {
-  return __atomic_load_n(s, __ATOMIC_SEQ_CST);
-}
-template <typename T, typename V>
-void store_state(T *s, V v) {
-  __atomic_store_n(s, static_cast<T>(v), __ATOMIC_SEQ_CST);
-}
-
-// Host and port of an address text "host:port[anything]", the same rule as
-// the POSIX sockets: a colon, a host of at most 255 characters, and a port
-// in 0..65535 made of decimal digits right after the colon.
-int split_address(const char *address, char host[max_host_length + 1], unsigned short *port) {
-  if (address == nullptr) return 0;
-  const char *colon = strchr(address, ':');
-  if (colon == nullptr) return 0;
-  size_t host_len = static_cast<size_t>(colon - address);
-  if (host_len > static_cast<size_t>(max_host_length)) return 0;
-  const char *p = colon + 1;
-  if (*p < '0' || *p > '9') return 0;
-  unsigned long value = 0;
-  while (*p >= '0' && *p <= '9') {
-    value = value * 10 + static_cast<unsigned long>(*p - '0');
-    // A larger number would silently wrap to another port.
-    if (value > 65535) return 0;
-    ++p;
-  }
-  memcpy(host, address, host_len);
-  host[host_len] = '\0';
-  *port = static_cast<unsigned short>(value);
-  return 1;
-}
-
 // First IPv4 address of host. Winsock keeps gethostbyname's result per
 // thread, so concurrent connects do not share it.
 int resolve_ipv4(const char *host, unsigned short port, sockaddr_in *sa) {
@@ -109,18 +72,6 @@ void system_error_text(long code, char *buf, size_t buf_size) {
     text[n] = '\0';
   }
   strncpy(buf, text, buf_size);
-}
-
-// The output queue, shared by both classes.
-long queue_append(socket_t *s, const void *buf, size_t size) {
-  if (size == 0) return 0;
-  if (buf == nullptr || size > static_cast<size_t>(LONG_MAX - s->buffer_size)) return -1;
-  char *grown = static_cast<char *>(realloc(s->buffer, static_cast<size_t>(s->buffer_size) + size));
-  if (grown == nullptr) return -1;  // the old queue stays whole
-  memcpy(grown + s->buffer_size, buf, size);
-  s->buffer = grown;
-  s->buffer_size += static_cast<long>(size);
-  return static_cast<long>(size);
 }
 
 char *copy_text(const char *text) { return text == nullptr ? nullptr : _strdup(text); }
@@ -205,7 +156,7 @@ w32_socket::w32_socket(const char *addr)
     : handle(INVALID_SOCKET), errcode(ok), address(copy_text(addr)) {}
 
 w32_socket::w32_socket(SOCKET new_handle) : handle(new_handle), errcode(ok), address(nullptr) {
-  store_state(&state, ss_open);
+  set_state(ss_open);
 }
 
 w32_socket::~w32_socket() {
@@ -215,10 +166,10 @@ w32_socket::~w32_socket() {
 }
 
 int w32_socket::connect(long max_attempts, time_t timeout) {
-  char host[max_host_length + 1];
+  char host[socket_max_host_length + 1];
   unsigned short port;
   sockaddr_in sin;
-  if (!split_address(address, host, &port) || !resolve_ipv4(host, port, &sin)) {
+  if (!split_socket_address(address, host, &port) || !resolve_ipv4(host, port, &sin)) {
     errcode = bad_address;
     return 0;
   }
@@ -236,7 +187,7 @@ int w32_socket::connect(long max_attempts, time_t timeout) {
       }
       handle = s;
       errcode = ok;
-      store_state(&state, ss_open);
+      set_state(ss_open);
       return 1;
     }
     errcode = WSAGetLastError();
@@ -251,9 +202,9 @@ int w32_socket::connect(long max_attempts, time_t timeout) {
 }
 
 int w32_socket::open(long listen_queue_size) {
-  char host[max_host_length + 1];
+  char host[socket_max_host_length + 1];
   unsigned short port;
-  if (!split_address(address, host, &port)) {
+  if (!split_socket_address(address, host, &port)) {
     errcode = bad_address;
     return 0;
   }
@@ -276,20 +227,16 @@ int w32_socket::open(long listen_queue_size) {
   }
   handle = s;
   errcode = ok;
-  store_state(&state, ss_open);
+  set_state(ss_open);
   return 1;
 }
 
-long w32_socket::buffered_write(const void *buf, size_t size) { return queue_append(this, buf, size); }
+long w32_socket::buffered_write(const void *buf, size_t size) { return queue_bytes(buf, size); }
 
-void w32_socket::buffered_flush() {
-  // Writing zero bytes would wrongly mark a sound connection as broken.
-  if (buffer_size > 0) write(buffer, static_cast<size_t>(buffer_size));
-  discard_queue();
-}
+void w32_socket::buffered_flush() { flush_queue(); }
 
 long w32_socket::read(void *buf, size_t min_size, size_t max_size, time_t timeout) {
-  if (load_state(&state) != ss_open) {
+  if (get_state() != ss_open) {
     errcode = not_opened;
     return -1;
   }
@@ -321,7 +268,7 @@ long w32_socket::read(void *buf, size_t min_size, size_t max_size, time_t timeou
 }
 
 int w32_socket::read(void *buf, size_t size) {
-  if (load_state(&state) != ss_open) {
+  if (get_state() != ss_open) {
     errcode = not_opened;
     return 0;
   }
@@ -343,7 +290,7 @@ int w32_socket::read(void *buf, size_t size) {
 }
 
 int w32_socket::write(const void *buf, size_t size) {
-  if (load_state(&state) != ss_open) {
+  if (get_state() != ss_open) {
     errcode = not_opened;
     return 0;
   }
@@ -403,7 +350,7 @@ void w32_socket::get_error_text(char *buf, size_t buf_size) {
 long w32_socket::MyGetActual() { return static_cast<long>(handle); }
 
 socket_t *w32_socket::accept(long timeout) {
-  if (load_state(&state) != ss_open) {
+  if (get_state() != ss_open) {
     errcode = not_opened;
     return nullptr;
   }
@@ -426,7 +373,7 @@ socket_t *w32_socket::accept(long timeout) {
     errcode = WSAGetLastError();
     return nullptr;
   }
-  if (load_state(&state) != ss_open) {
+  if (get_state() != ss_open) {
     // Cancelled meanwhile: this is most likely the waking connection.
     closesocket(s);
     errcode = not_opened;
@@ -448,7 +395,7 @@ int w32_socket::cancel_accept() {
   // The waking connection has to reach the listener while it still
   // listens, so it is made before the socket is closed; the address
   // actually bound is used, as the configured one may name port 0.
-  store_state(&state, ss_shutdown);
+  set_state(ss_shutdown);
   sockaddr_in sin;
   int len = sizeof(sin);
   if (handle != INVALID_SOCKET &&
@@ -462,8 +409,8 @@ int w32_socket::cancel_accept() {
 }
 
 int w32_socket::shutdown() {
-  if (load_state(&state) == ss_open) {
-    store_state(&state, ss_shutdown);
+  if (get_state() == ss_open) {
+    set_state(ss_shutdown);
     if (::shutdown(handle, SD_BOTH) != 0) {
       errcode = WSAGetLastError();
       return 0;
@@ -474,8 +421,8 @@ int w32_socket::shutdown() {
 }
 
 int w32_socket::close() {
-  if (load_state(&state) != ss_close) {
-    store_state(&state, ss_close);
+  if (get_state() != ss_close) {
+    set_state(ss_close);
     if (handle != INVALID_SOCKET) {
       int rc = closesocket(handle);
       handle = INVALID_SOCKET;
@@ -561,7 +508,7 @@ w32_local_socket::w32_local_socket()
     close_handles();
     return;
   }
-  store_state(&state, ss_open);
+  set_state(ss_open);
 }
 
 w32_local_socket::~w32_local_socket() {
@@ -633,7 +580,7 @@ int w32_local_socket::open(long /*listen_queue_size*/) {
     store32(&c->read_pos, 0);
   }
   errcode = ok;
-  store_state(&state, ss_open);
+  set_state(ss_open);
   return 1;
 }
 
@@ -686,7 +633,7 @@ int w32_local_socket::connect(long max_attempts, time_t timeout) {
     close_handles();
     return 0;
   }
-  store_state(&state, ss_shutdown);
+  set_state(ss_shutdown);
 
   // 2: a listener in accept lets one connecting side through.
   time_t limit = max_attempts > 0 && timeout > 0 ? static_cast<time_t>(max_attempts) * timeout : 0;
@@ -694,7 +641,7 @@ int w32_local_socket::connect(long max_attempts, time_t timeout) {
   if (rc != WAIT_OBJECT_0) {
     errcode = rc == WAIT_TIMEOUT ? static_cast<long>(timeout_expired) : static_cast<long>(GetLastError());
     close_handles();
-    store_state(&state, ss_close);
+    set_state(ss_close);
     return 0;
   }
 
@@ -711,7 +658,7 @@ int w32_local_socket::connect(long max_attempts, time_t timeout) {
     errcode = static_cast<long>(GetLastError());
     if (listener != nullptr) CloseHandle(listener);
     close_handles();
-    store_state(&state, ss_close);
+    set_state(ss_close);
     return 0;
   }
   store32(hand_over_word(out_channel, 0), handle_word(mine_there));
@@ -722,7 +669,7 @@ int w32_local_socket::connect(long max_attempts, time_t timeout) {
   if (!wait_for_peer(events[0], INFINITE, nullptr)) {
     CloseHandle(listener);
     close_handles();
-    store_state(&state, ss_close);
+    set_state(ss_close);
     return 0;
   }
   for (int i = 0; i < 5; i++) theirs[i] = word_handle(load32(hand_over_word(in_channel, i)));
@@ -740,7 +687,7 @@ int w32_local_socket::connect(long max_attempts, time_t timeout) {
       errcode = static_cast<long>(GetLastError());
       CloseHandle(listener);
       close_handles();
-      store_state(&state, ss_close);
+      set_state(ss_close);
       return 0;
     }
   }
@@ -749,16 +696,16 @@ int w32_local_socket::connect(long max_attempts, time_t timeout) {
   if (in_channel == nullptr) {
     errcode = static_cast<long>(GetLastError());
     close_handles();
-    store_state(&state, ss_close);
+    set_state(ss_close);
     return 0;
   }
   errcode = ok;
-  store_state(&state, ss_open);
+  set_state(ss_open);
   return 1;
 }
 
 socket_t *w32_local_socket::accept(long timeout) {
-  if (load_state(&state) != ss_open) {
+  if (get_state() != ss_open) {
     errcode = not_opened;
     return nullptr;
   }
@@ -769,7 +716,7 @@ socket_t *w32_local_socket::accept(long timeout) {
 
   DWORD rc = WaitForSingleObject(events[0], timeout == -1 ? INFINITE : seconds_to_millis(timeout));
   const long wait_error = rc == WAIT_FAILED ? static_cast<long>(GetLastError()) : 0;
-  const bool cancelled = load_state(&state) != ss_open;
+  const bool cancelled = get_state() != ss_open;
   if (rc != WAIT_OBJECT_0 || cancelled) {
     // Take the permit back. A connecting side that has already taken it is
     // inside the hand-over: an open listener gives it moments to answer, a
@@ -826,15 +773,15 @@ socket_t *w32_local_socket::accept(long timeout) {
 }
 
 int w32_local_socket::cancel_accept() {
-  store_state(&state, ss_shutdown);
+  set_state(ss_shutdown);
   if (events[0] != nullptr) SetEvent(events[0]);
   if (events[3] != nullptr) SetEvent(events[3]);
   return 1;
 }
 
 int w32_local_socket::shutdown() {
-  if (load_state(&state) == ss_open) {
-    store_state(&state, ss_shutdown);
+  if (get_state() == ss_open) {
+    set_state(ss_shutdown);
     SetEvent(events[0]);
     SetEvent(events[3]);
   }
@@ -843,8 +790,8 @@ int w32_local_socket::shutdown() {
 }
 
 int w32_local_socket::close() {
-  if (load_state(&state) != ss_close) {
-    store_state(&state, ss_close);
+  if (get_state() != ss_close) {
+    set_state(ss_close);
     close_handles();
     errcode = not_opened;
     return 1;
@@ -853,21 +800,16 @@ int w32_local_socket::close() {
   return 1;
 }
 
-long w32_local_socket::buffered_write(const void *buf, size_t size) {
-  return queue_append(this, buf, size);
-}
+long w32_local_socket::buffered_write(const void *buf, size_t size) { return queue_bytes(buf, size); }
 
-void w32_local_socket::buffered_flush() {
-  if (buffer_size > 0) write(buffer, static_cast<size_t>(buffer_size));
-  discard_queue();
-}
+void w32_local_socket::buffered_flush() { flush_queue(); }
 
 long w32_local_socket::read(void *buf, size_t min_size, size_t max_size, time_t timeout) {
   if (min_size > max_size) min_size = max_size;
   char *p = static_cast<char *>(buf);
   size_t n = 0;
   const ULONGLONG start = GetTickCount64();
-  while (load_state(&state) == ss_open) {
+  while (get_state() == ss_open) {
     store32(&in_channel->reader_waiting, 1);
     LONG w = load32(&in_channel->write_pos);
     LONG r = load32(&in_channel->read_pos);
@@ -896,7 +838,7 @@ long w32_local_socket::read(void *buf, size_t min_size, size_t max_size, time_t 
 int w32_local_socket::read(void *buf, size_t size) {
   char *p = static_cast<char *>(buf);
   size_t done = 0;
-  while (load_state(&state) == ss_open) {
+  while (get_state() == ss_open) {
     if (done == size) return 1;
     store32(&in_channel->reader_waiting, 1);
     LONG w = load32(&in_channel->write_pos);
@@ -923,7 +865,7 @@ int w32_local_socket::read(void *buf, size_t size) {
 int w32_local_socket::write(const void *buf, size_t size) {
   const char *p = static_cast<const char *>(buf);
   size_t done = 0;
-  while (load_state(&state) == ss_open) {
+  while (get_state() == ss_open) {
     if (done == size) return 1;
     store32(&out_channel->writer_waiting, 1);
     LONG w = load32(&out_channel->write_pos);
