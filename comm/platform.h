@@ -61,8 +61,6 @@ void stream_close(pipe_stream stream);
 
 // Starts fn(arg) on a new thread that is never joined.
 int thread_start_detached(void (*fn)(void *), void *arg);
-// Gives the processor to another thread that is ready to run.
-void thread_yield();
 void sleep_ms(long ms);
 
 #endif

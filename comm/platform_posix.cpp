@@ -2,7 +2,6 @@
 // conditions and threads.
 #include <errno.h>
 #include <fcntl.h>
-#include <sched.h>
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
@@ -103,8 +102,6 @@ int thread_start_detached(void (*fn)(void *), void *arg) {
   if (!ok) free(start);
   return ok;
 }
-
-void thread_yield() { sched_yield(); }
 
 void sleep_ms(long ms) {
   timespec pause;
